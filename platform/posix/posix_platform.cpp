@@ -1,0 +1,224 @@
+// Linux implementation of the system seam. The station's Windows commands are mapped onto the
+// closest equivalents here, so the same program text acts sensibly on either system.
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <dirent.h>
+#include <fstream>
+#include <netdb.h>
+#include <arpa/inet.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+std::string read_first_line(const std::string& path) {
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
+
+bool parse_hardware_address(const std::string& text, HardwareAddress& out) {
+    // /sys gives "aa:bb:cc:dd:ee:ff"
+    unsigned values[6];
+    char tail = 0;
+    if (std::sscanf(text.c_str(), "%2x:%2x:%2x:%2x:%2x:%2x%c", &values[0], &values[1], &values[2], &values[3],
+                    &values[4], &values[5], &tail) != 6) {
+        return false;
+    }
+    for (int i = 0; i < 6; ++i) {
+        out[static_cast<std::size_t>(i)] = static_cast<unsigned char>(values[i]);
+    }
+    return true;
+}
+
+std::string base_name(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Starts a program detached from the station, so that it survives the station's own exit.
+void spawn_detached(const char* program, const char* const* args) {
+    const pid_t child = fork();
+    if (child == 0) {
+        setsid();
+        if (fork() == 0) {
+            execv(program, const_cast<char* const*>(args));
+        }
+        _exit(0);
+    }
+    if (child > 0) {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+class PosixPlatform final : public Platform {
+public:
+    std::vector<HardwareAddress> adapter_addresses() override {
+        // Order by interface index, as the system numbers its adapters; loopback and adapters
+        // without a six-byte address are not network cards.
+        std::vector<std::pair<long, HardwareAddress>> found;
+        DIR* dir = opendir("/sys/class/net");
+        if (dir == nullptr) {
+            return {};
+        }
+        while (dirent* entry = readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") {
+                continue;
+            }
+            const std::string base = "/sys/class/net/" + name + "/";
+            if (read_first_line(base + "addr_len") != "6") {
+                continue;
+            }
+            HardwareAddress address{};
+            if (!parse_hardware_address(read_first_line(base + "address"), address)) {
+                continue;
+            }
+            if (std::all_of(address.begin(), address.end(), [](unsigned char b) { return b == 0; })) {
+                continue;
+            }
+            const long index = std::strtol(read_first_line(base + "ifindex").c_str(), nullptr, 10);
+            found.emplace_back(index, address);
+        }
+        closedir(dir);
+        std::stable_sort(found.begin(), found.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        std::vector<HardwareAddress> result;
+        result.reserve(found.size());
+        for (const auto& item : found) {
+            result.push_back(item.second);
+        }
+        return result;
+    }
+
+    bool host_name(std::string& name) override {
+        char buffer[256] = {};
+        if (gethostname(buffer, sizeof buffer - 1) != 0) {
+            return false;
+        }
+        name = buffer;
+        return true;
+    }
+
+    bool first_ipv4_of(const std::string& name, std::string& address) override {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* list = nullptr;
+        if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
+            return false;
+        }
+        char text[INET_ADDRSTRLEN] = {};
+        const auto* in = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
+        const bool ok = inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr;
+        freeaddrinfo(list);
+        if (ok) {
+            address = text;
+        }
+        return ok;
+    }
+
+    std::vector<ProcessEntry> process_snapshot() override {
+        std::vector<ProcessEntry> entries;
+        DIR* dir = opendir("/proc");
+        if (dir == nullptr) {
+            return entries;
+        }
+        while (dirent* entry = readdir(dir)) {
+            const char* name = entry->d_name;
+            if (!std::isdigit(static_cast<unsigned char>(name[0]))) {
+                continue;
+            }
+            ProcessEntry process;
+            process.pid = static_cast<std::uint32_t>(std::strtoul(name, nullptr, 10));
+            const std::string base = std::string("/proc/") + name;
+            char target[4096];
+            const ssize_t length = readlink((base + "/exe").c_str(), target, sizeof target - 1);
+            if (length > 0) {
+                std::string path(target, static_cast<std::size_t>(length));
+                const std::string deleted = " (deleted)";
+                if (path.size() > deleted.size() &&
+                    path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+                    path.resize(path.size() - deleted.size());
+                }
+                process.exe_name = base_name(path);
+            } else {
+                // Other users' processes hide their executable; the kernel's short name is what is left.
+                process.exe_name = read_first_line(base + "/comm");
+            }
+            if (!process.exe_name.empty()) {
+                entries.push_back(std::move(process));
+            }
+        }
+        closedir(dir);
+        return entries;
+    }
+
+    bool end_process(std::uint32_t pid) override {
+        if (pid == 0 || static_cast<pid_t>(pid) == getpid()) {
+            return false;
+        }
+        return kill(static_cast<pid_t>(pid), SIGKILL) == 0;
+    }
+
+    void run_command(const std::string& command) override {
+        if (command == "start c://Windows//explorer.exe") {
+            // The room's desktop shell, where the site has configured one.
+            static const char* const shell = "/etc/kalimo/desktop-shell";
+            if (access(shell, X_OK) == 0) {
+                const char* const args[] = {shell, nullptr};
+                spawn_detached(shell, args);
+            }
+            return;
+        }
+        if (command == "shutdown /s /f") {
+            const char* const args[] = {"/usr/bin/systemctl", "poweroff", nullptr};
+            spawn_detached(args[0], args);
+            return;
+        }
+        if (command == "shutdown /r /f") {
+            const char* const args[] = {"/usr/bin/systemctl", "reboot", nullptr};
+            spawn_detached(args[0], args);
+            return;
+        }
+        if (command == "shutdown /l /f") {
+            const char* session = std::getenv("XDG_SESSION_ID");
+            if (session != nullptr && *session != '\0') {
+                const char* const args[] = {"/usr/bin/loginctl", "terminate-session", session, nullptr};
+                spawn_detached(args[0], args);
+            }
+            return;
+        }
+        // The station knows no other command; anything else is not ours to run.
+    }
+
+    LocalTime local_time() override {
+        const std::time_t now = std::time(nullptr);
+        std::tm parts{};
+        localtime_r(&now, &parts);
+        LocalTime t;
+        t.year = parts.tm_year + 1900;
+        t.month = parts.tm_mon + 1;
+        t.day = parts.tm_mday;
+        t.hour = parts.tm_hour;
+        t.minute = parts.tm_min;
+        t.second = parts.tm_sec;
+        return t;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Platform> make_system_platform() { return std::make_unique<PosixPlatform>(); }

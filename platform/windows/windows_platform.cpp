@@ -1,0 +1,115 @@
+// Windows implementation of the system seam: IP Helper for the adapters, Windows Sockets for the
+// host name and address, Toolhelp32 snapshots for the processes, the C runtime's system().
+#include "platform/platform.h"
+
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <tlhelp32.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr ULONG adapter_buffer_size = 10240;
+constexpr DWORD terminate_rights = 0x411; // PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ
+
+class WindowsPlatform final : public Platform {
+public:
+    std::vector<HardwareAddress> adapter_addresses() override {
+        std::vector<HardwareAddress> result;
+        std::vector<unsigned char> buffer(adapter_buffer_size);
+        ULONG size = adapter_buffer_size;
+        auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
+        if (GetAdaptersInfo(list, &size) != ERROR_SUCCESS) {
+            return result; // no adapter, or more than the buffer holds: the callers see none
+        }
+        for (const IP_ADAPTER_INFO* entry = list; entry != nullptr; entry = entry->Next) {
+            HardwareAddress address{};
+            std::memcpy(address.data(), entry->Address, address.size());
+            result.push_back(address);
+        }
+        return result;
+    }
+
+    bool host_name(std::string& name) override {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+            return false;
+        }
+        char buffer[256] = {};
+        const bool ok = gethostname(buffer, 255) == 0;
+        WSACleanup();
+        if (ok) {
+            name = buffer;
+        }
+        return ok;
+    }
+
+    bool first_ipv4_of(const std::string& name, std::string& address) override {
+        WSADATA data;
+        if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+            return false;
+        }
+        bool ok = false;
+        if (const hostent* host = gethostbyname(name.c_str())) {
+            if (host->h_addrtype == AF_INET && host->h_addr_list[0] != nullptr) {
+                in_addr first;
+                std::memcpy(&first, host->h_addr_list[0], sizeof first);
+                address = inet_ntoa(first);
+                ok = true;
+            }
+        }
+        WSACleanup();
+        return ok;
+    }
+
+    std::vector<ProcessEntry> process_snapshot() override {
+        std::vector<ProcessEntry> entries;
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        if (snapshot == INVALID_HANDLE_VALUE) {
+            return entries;
+        }
+        PROCESSENTRY32 entry;
+        entry.dwSize = sizeof entry;
+        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+            ProcessEntry process;
+            process.pid = entry.th32ProcessID;
+            process.exe_name = entry.szExeFile;
+            entries.push_back(process);
+        }
+        CloseHandle(snapshot);
+        return entries;
+    }
+
+    bool end_process(std::uint32_t pid) override {
+        HANDLE process = OpenProcess(terminate_rights, FALSE, pid);
+        if (process == nullptr) {
+            return false;
+        }
+        const bool ended = TerminateProcess(process, 0) != 0;
+        CloseHandle(process);
+        return ended;
+    }
+
+    void run_command(const std::string& command) override { (void)std::system(command.c_str()); }
+
+    LocalTime local_time() override {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        LocalTime t;
+        t.year = now.wYear;
+        t.month = now.wMonth;
+        t.day = now.wDay;
+        t.hour = now.wHour;
+        t.minute = now.wMinute;
+        t.second = now.wSecond;
+        return t;
+    }
+};
+
+} // namespace
+
+std::unique_ptr<Platform> make_system_platform() { return std::make_unique<WindowsPlatform>(); }
