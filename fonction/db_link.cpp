@@ -1,0 +1,206 @@
+#include "fonction/db_link.h"
+
+#include "fonction/config_files.h"
+
+#include <cstring>
+#include <vector>
+
+void open_link(DbLink& link, int& connect_status) {
+    link.connected = false;
+    link.result = nullptr;
+    link.row = nullptr;
+    FixedText<255> name;
+    FixedText<255> host;
+    FixedText<70> user;
+    FixedText<70> password;
+    int file_status = 0;
+    read_database_file(name, host, user, password, file_status);
+    if (file_status != 1) {
+        link.handle = nullptr;
+        connect_status = 1;
+        return;
+    }
+    link.handle = mysql_init(nullptr);
+    if (link.handle == nullptr) {
+        connect_status = 1;
+        return;
+    }
+    const unsigned int connect_timeout = connect_timeout_seconds;
+    const unsigned int io_timeout = read_write_timeout_seconds;
+    mysql_options(link.handle, MYSQL_OPT_CONNECT_TIMEOUT, &connect_timeout);
+    mysql_options(link.handle, MYSQL_OPT_READ_TIMEOUT, &io_timeout);
+    mysql_options(link.handle, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
+    // latin1 on the server is Windows-1252, the stations' code page.
+    mysql_options(link.handle, MYSQL_SET_CHARSET_NAME, "latin1");
+    // An empty password is passed as "", never NULL (NULL would make the library read MYSQL_PWD).
+    link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(), name.c_str(), 0,
+                                        nullptr, 0) != nullptr;
+    connect_status = link.connected ? 0 : 1;
+}
+
+void close_link(DbLink& link) {
+    free_result(link);
+    if (link.handle != nullptr) {
+        mysql_close(link.handle);
+    }
+    link.handle = nullptr;
+    link.connected = false;
+}
+
+namespace {
+
+template <std::size_t N>
+bool compose_into(DbLink& link, FixedText<N>& target, const char* templ, std::initializer_list<SqlValue> values) {
+    target.clear();
+    if (!link.connected || link.handle == nullptr) {
+        return false;
+    }
+    std::string out;
+    const SqlValue* next = values.begin();
+    std::vector<char> escaped;
+    for (const char* p = templ; *p != '\0'; ++p) {
+        if (*p != '%') {
+            out.push_back(*p);
+            continue;
+        }
+        std::string spec;
+        const char* q = p + 1;
+        while (*q != '\0' && std::strchr("0123456789l", *q) != nullptr) {
+            spec.push_back(*q++);
+        }
+        const char conversion = *q;
+        if (conversion == '%') {
+            out.push_back('%');
+            p = q;
+            continue;
+        }
+        if (next == values.end()) {
+            return false;
+        }
+        const SqlValue& value = *next++;
+        switch (conversion) {
+        case 'd':
+        case 'u': {
+            if (value.kind() != SqlValue::Kind::Integer && value.kind() != SqlValue::Kind::Unsigned) {
+                return false;
+            }
+            // Only zero padding occurs in the templates ("%02d", "%04d").
+            std::size_t width = 0;
+            for (const char digit : spec) {
+                if (digit >= '0' && digit <= '9') {
+                    width = width * 10 + static_cast<std::size_t>(digit - '0');
+                }
+            }
+            const long long v = value.integer();
+            std::string digits = std::to_string(v < 0 ? -(v + 1) + 1ULL : static_cast<unsigned long long>(v));
+            while (digits.size() + (v < 0 ? 1 : 0) < width) {
+                digits.insert(digits.begin(), '0');
+            }
+            if (v < 0) {
+                out.push_back('-');
+            }
+            out += digits;
+            break;
+        }
+        case 's':
+        case 'c': {
+            if (value.kind() != SqlValue::Kind::Text && value.kind() != SqlValue::Kind::Character) {
+                return false;
+            }
+            const std::string& text = value.text();
+            escaped.assign(text.size() * 2 + 1, '\0');
+            const unsigned long length =
+                mysql_real_escape_string(link.handle, escaped.data(), text.data(), text.size());
+            out.append(escaped.data(), length);
+            break;
+        }
+        default:
+            return false;
+        }
+        if (out.size() > FixedText<N>::capacity) {
+            return false;
+        }
+        p = q;
+    }
+    if (next != values.end() || !FixedText<N>::fits(out.size())) {
+        return false;
+    }
+    target.assign(out);
+    return true;
+}
+
+} // namespace
+
+bool compose(DbLink& link, FixedText<3000>& target, const char* templ, std::initializer_list<SqlValue> values) {
+    return compose_into(link, target, templ, values);
+}
+
+bool compose(DbLink& link, FixedText<2000>& target, const char* templ, std::initializer_list<SqlValue> values) {
+    return compose_into(link, target, templ, values);
+}
+
+bool append_tail(DbLink& link) {
+    const std::size_t total = link.statement.size() + link.statement_tail.size();
+    if (!FixedText<3000>::fits(total)) {
+        link.statement.clear();
+        return false;
+    }
+    link.statement.assign(link.statement.str() + link.statement_tail.str());
+    return true;
+}
+
+bool run_statement(DbLink& link) {
+    if (!link.connected || link.handle == nullptr || link.statement.empty()) {
+        return false;
+    }
+    return mysql_real_query(link.handle, link.statement.c_str(), link.statement.size()) == 0;
+}
+
+bool run(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {
+    return compose(link, templ, values) && run_statement(link);
+}
+
+bool store_result(DbLink& link) {
+    free_result(link);
+    link.result = link.handle != nullptr ? mysql_store_result(link.handle) : nullptr;
+    return link.result != nullptr;
+}
+
+bool use_result(DbLink& link) {
+    free_result(link);
+    link.result = link.handle != nullptr ? mysql_use_result(link.handle) : nullptr;
+    return link.result != nullptr;
+}
+
+Fetch fetch_row(DbLink& link) {
+    if (link.result == nullptr) {
+        return Fetch::Error;
+    }
+    link.row = mysql_fetch_row(link.result);
+    if (link.row != nullptr) {
+        return Fetch::Row;
+    }
+    return mysql_errno(link.handle) != 0 ? Fetch::Error : Fetch::End;
+}
+
+unsigned int field_count(const DbLink& link) { return link.result != nullptr ? mysql_num_fields(link.result) : 0; }
+
+unsigned long long row_count(const DbLink& link) {
+    return link.result != nullptr ? static_cast<unsigned long long>(mysql_num_rows(link.result)) : 0;
+}
+
+const char* column(const DbLink& link, unsigned int index) {
+    if (link.row == nullptr || index >= field_count(link) || link.row[index] == nullptr) {
+        return "";
+    }
+    return link.row[index];
+}
+
+void free_result(DbLink& link) {
+    if (link.result != nullptr) {
+        // A streamed result must be read to its end before the connection can be reused or closed cleanly.
+        mysql_free_result(link.result);
+    }
+    link.result = nullptr;
+    link.row = nullptr;
+}

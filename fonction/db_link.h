@@ -1,0 +1,94 @@
+// The database link: one fresh connection per operation, opened from the database file and closed
+// before the operation returns. Statements are composed from their templates with every text value
+// escaped on the operation's own connection; a statement that would not fit is refused, not cut.
+#pragma once
+
+#include "fonction/fixed_text.h"
+
+#include <mysql.h>
+
+#include <initializer_list>
+#include <string>
+
+struct DbLink {
+    MYSQL* handle = nullptr;
+    MYSQL_RES* result = nullptr;
+    MYSQL_ROW row = nullptr;
+    FixedText<3000> statement;
+    FixedText<2000> statement_tail;
+    bool connected = false;
+};
+
+// Connection bounds: a server that does not answer must not freeze the station.
+constexpr unsigned int connect_timeout_seconds = 3;
+constexpr unsigned int read_write_timeout_seconds = 5;
+
+// connect_status: 0 connected, 1 not.
+void open_link(DbLink& link, int& connect_status);
+void close_link(DbLink& link);
+
+// Opens the link for one operation and closes it (freeing any result left) on every path out,
+// exceptions included.
+class LinkScope {
+public:
+    LinkScope(DbLink& link, int& connect_status) : link_(link) { open_link(link_, connect_status); }
+    explicit LinkScope(DbLink& link) : link_(link) { open_link(link_, local_status_); }
+    ~LinkScope() { close_link(link_); }
+    LinkScope(const LinkScope&) = delete;
+    LinkScope& operator=(const LinkScope&) = delete;
+
+private:
+    DbLink& link_;
+    int local_status_ = 1;
+};
+
+// One value for a template's conversion: %d %02d %04d (int), %u %02u %lu (unsigned), %s (text,
+// escaped), %c (one character, escaped).
+class SqlValue {
+public:
+    enum class Kind { Integer, Unsigned, Text, Character };
+    SqlValue(int value) : kind_(Kind::Integer), integer_(value) {}
+    SqlValue(unsigned long value) : kind_(Kind::Unsigned), integer_(static_cast<long long>(value)) {}
+    SqlValue(const char* text) : kind_(Kind::Text), text_(text == nullptr ? "" : text) {}
+    SqlValue(const std::string& text) : kind_(Kind::Text), text_(text) {}
+    template <std::size_t N>
+    SqlValue(const FixedText<N>& text) : kind_(Kind::Text), text_(text.c_str(), text.size()) {}
+    static SqlValue character(char c) {
+        SqlValue v{std::string(1, c)};
+        v.kind_ = Kind::Character;
+        return v;
+    }
+    Kind kind() const { return kind_; }
+    long long integer() const { return integer_; }
+    const std::string& text() const { return text_; }
+
+private:
+    Kind kind_;
+    long long integer_ = 0;
+    std::string text_;
+};
+
+// Formats `templ` with `values` into `target`. False (and `target` emptied) when the link is not
+// connected, the values do not match the template, or the result would not fit.
+bool compose(DbLink& link, FixedText<3000>& target, const char* templ, std::initializer_list<SqlValue> values);
+bool compose(DbLink& link, FixedText<2000>& target, const char* templ, std::initializer_list<SqlValue> values);
+inline bool compose(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {
+    return compose(link, link.statement, templ, values);
+}
+// Appends statement_tail to statement; false when the whole would not fit.
+bool append_tail(DbLink& link);
+
+// Sends `statement`; false on a statement error or a link that is not connected.
+bool run_statement(DbLink& link);
+// compose + run_statement.
+bool run(DbLink& link, const char* templ, std::initializer_list<SqlValue> values);
+
+bool store_result(DbLink& link); // buffered; false when there is no result set
+bool use_result(DbLink& link);   // streamed
+enum class Fetch { Row, End, Error };
+Fetch fetch_row(DbLink& link);
+unsigned int field_count(const DbLink& link);
+unsigned long long row_count(const DbLink& link);
+// Column text of the current row; SQL NULL reads as an empty text.
+const char* column(const DbLink& link, unsigned int index);
+void free_result(DbLink& link);

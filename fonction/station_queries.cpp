@@ -1,0 +1,207 @@
+#include "fonction/station_queries.h"
+
+#include "fonction/conversion.h"
+#include "fonction/text.h"
+
+namespace {
+
+// Runs a statement and reads its first row; false when the statement, the result or the row is missing.
+// `status` (when given) becomes 1 when there is no row.
+enum class FirstRow { Present, Absent, Failed };
+
+FirstRow first_row(DbLink& link, bool buffered) {
+    if (!run_statement(link)) {
+        return FirstRow::Failed;
+    }
+    if (!(buffered ? store_result(link) : use_result(link))) {
+        return FirstRow::Failed;
+    }
+    return fetch_row(link) == Fetch::Row ? FirstRow::Present : FirstRow::Absent;
+}
+
+// Runs one lookup of the space chain: keeps the single column as text.
+template <std::size_t N>
+void chained_lookup(DbLink& link, const char* templ, const char* value, FixedText<N>& found, int& status) {
+    if (!compose(link, templ, {value})) {
+        return;
+    }
+    switch (first_row(link, false)) {
+    case FirstRow::Present:
+        found.assign(column(link, 0));
+        status = 0;
+        break;
+    case FirstRow::Absent:
+        status = 1;
+        break;
+    case FirstRow::Failed:
+        break;
+    }
+    free_result(link);
+}
+
+} // namespace
+
+void find_computer_by_mac(DbLink& link, const char* mac, int& id_computer, int& status) {
+    LinkScope scope(link, status);
+    if (!compose(link, "SELECT `id_computer` FROM `tab_computer` WHERE `adresse_mac_computer`= '%s' LIMIT 0,1",
+                 {mac})) {
+        return;
+    }
+    switch (first_row(link, true)) {
+    case FirstRow::Present:
+        id_computer = to_int(column(link, 0));
+        break;
+    case FirstRow::Absent:
+        status = 1;
+        break;
+    case FirstRow::Failed:
+        break;
+    }
+}
+
+void read_computer_usage(DbLink& link, int id_computer, int& usage_computer, int& status) {
+    LinkScope scope(link, status);
+    if (!compose(link, "SELECT `usage_computer` FROM `tab_computer` WHERE `id_computer`= '%d' LIMIT 0,1",
+                 {id_computer})) {
+        return;
+    }
+    switch (first_row(link, true)) {
+    case FirstRow::Present:
+        usage_computer = to_int(column(link, 0));
+        break;
+    case FirstRow::Absent:
+        status = 1;
+        break;
+    case FirstRow::Failed:
+        break;
+    }
+}
+
+void read_computer_name(DbLink& link, int id_computer, FixedText<100>& station_name, int& status) {
+    LinkScope scope(link);
+    if (!compose(link, "SELECT `nom_computer` FROM `tab_computer` WHERE `id_computer`='%d';", {id_computer})) {
+        return;
+    }
+    switch (first_row(link, false)) {
+    case FirstRow::Present:
+        station_name.assign(column(link, 0));
+        status = 0;
+        break;
+    case FirstRow::Absent:
+        status = 1;
+        break;
+    case FirstRow::Failed:
+        break;
+    }
+}
+
+void read_space_name(DbLink& link, const char* station_name, FixedText<1000>& space_name, int& status) {
+    LinkScope scope(link);
+    FixedText<32> id_salle;
+    FixedText<32> id_espace;
+    chained_lookup(link, "SELECT `id_salle` FROM `tab_computer` WHERE `nom_computer`='%s';", station_name, id_salle,
+                   status);
+    if (status == 0) {
+        chained_lookup(link, "SELECT `id_espace` FROM `tab_salle` WHERE `id_salle`='%s';", id_salle.c_str(),
+                       id_espace, status);
+    }
+    if (status == 0) {
+        chained_lookup(link, "SELECT `nom_espace` FROM `tab_espace` WHERE `id_espace`='%s';", id_espace.c_str(),
+                       space_name, status);
+    }
+}
+
+void read_space_settings(DbLink& link, const char* space_name, SpaceSettings& settings) {
+    LinkScope scope(link);
+    FixedText<32> id_espace;
+    int found = 1;
+    chained_lookup(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", space_name, id_espace,
+                   found);
+    if (!compose(link,
+                 "SELECT `config_menu_logiciel`, `page_inscription_logiciel`, `page_renseignement_logiciel`, "
+                 "`bloquage_touche_logiciel`, `affichage_temps_logiciel`, `deconnexion_auto_logiciel` FROM "
+                 "`tab_config_logiciel` WHERE `id_espace`= '%s';",
+                 {id_espace})) {
+        return;
+    }
+    if (!run_statement(link) || !store_result(link)) {
+        return;
+    }
+    const unsigned long long rows = row_count(link);
+    for (unsigned long long i = 0; i < rows; ++i) {
+        if (fetch_row(link) != Fetch::Row) {
+            settings = SpaceSettings{};
+            continue;
+        }
+        int values[6] = {};
+        const unsigned int columns = field_count(link) < 6 ? field_count(link) : 6;
+        for (unsigned int c = 0; c < columns; ++c) {
+            values[c] = to_int(column(link, c));
+        }
+        settings.config_menu_logiciel = values[0];
+        settings.page_inscription_logiciel = values[1];
+        settings.page_renseignement_logiciel = values[2];
+        settings.bloquage_touche_logiciel = values[3];
+        settings.affichage_temps_logiciel = values[4];
+        settings.deconnexion_auto_logiciel = values[5];
+    }
+}
+
+std::string load_space_message(DbLink& link, const char* space_name, int& messages_visible) {
+    int step = 1;
+    LinkScope scope(link, step);
+    messages_visible = 0;
+    std::string message;
+    FixedText<32> id_espace;
+    if (compose(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", {space_name})) {
+        switch (first_row(link, false)) {
+        case FirstRow::Present:
+            id_espace.assign(column(link, 0));
+            step = 0;
+            break;
+        case FirstRow::Absent:
+            step = 1;
+            break;
+        case FirstRow::Failed:
+            break;
+        }
+        free_result(link);
+    }
+    if (step == 0 && compose(link,
+                             "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='%s' AND "
+                             "`status_message`='0' ORDER BY `id_message` DESC;",
+                             {id_espace})) {
+        if (run_statement(link) && use_result(link)) {
+            step = 1;
+            if (fetch_row(link) == Fetch::Row) {
+                message = column(link, 0);
+                messages_visible = 1;
+            } else {
+                messages_visible = 0;
+            }
+        }
+        free_result(link);
+    }
+    if (step == 1 && compose(link,
+                             "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='0' AND "
+                             "`status_message`='0' ORDER BY `id_message` DESC;",
+                             {})) {
+        if (run_statement(link) && use_result(link) && fetch_row(link) == Fetch::Row) {
+            message = column(link, 0);
+            messages_visible = 1;
+        }
+        free_result(link);
+    }
+    return message;
+}
+
+void report_station_alive(DbLink& link, int id_computer) {
+    LinkScope scope(link);
+    const LocalTime now = platform().local_time();
+    const unsigned long seconds = static_cast<unsigned long>(now.hour) * 3600UL +
+                                  static_cast<unsigned long>(now.minute) * 60UL + static_cast<unsigned long>(now.second);
+    run(link,
+        "UPDATE `tab_computer` SET `date_lastetat_computer`='%s', `lastetat_computer`='%lu' WHERE "
+        "`id_computer`='%d' ;",
+        {local_date_text(now), seconds, id_computer});
+}

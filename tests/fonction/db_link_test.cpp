@@ -1,0 +1,123 @@
+#include "fonction/config_files.h"
+#include "fonction/db_link.h"
+#include "fonction/station_queries.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/test_database.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class DbLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        REQUIRE_SERVER();
+        db = std::make_unique<TestDatabase>();
+        db->write_database_file();
+    }
+    WorkingFolder folder;
+    FakePlatform system;
+    std::unique_ptr<TestDatabase> db;
+    DbLink link;
+};
+
+} // namespace
+
+TEST_F(DbLinkTest, ConnectsFromTheFileAndClosesEveryTime) {
+    int status = -1;
+    open_link(link, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(db->open_connections(), 1);
+    close_link(link);
+    EXPECT_EQ(link.handle, nullptr);
+    EXPECT_EQ(db->open_connections(), 0);
+}
+
+TEST_F(DbLinkTest, WrongCredentialsUnknownDatabaseOrNoFileAreNotConnected) {
+    int status = -1;
+    db->write_database_file("kalimo", "wrong password");
+    open_link(link, status);
+    EXPECT_EQ(status, 1);
+    close_link(link);
+
+    folder.write_file("Configuration_Base_de_donnee.init", "no_such_database\r\n127.0.0.1\r\nkalimo\r\nkalimo");
+    open_link(link, status);
+    EXPECT_EQ(status, 1);
+    close_link(link);
+
+    std::remove("Configuration_Base_de_donnee.init");
+    status = -1;
+    open_link(link, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(run(link, "SELECT 1", {})) << "a statement on a link that is not connected fails";
+    close_link(link);
+}
+
+TEST_F(DbLinkTest, EditingTheFileBetweenOperationsChangesTheServerUsed) {
+    db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer) VALUES ('P1', "
+             "'00-00-00-00-00-01', 1)");
+    int id = 0;
+    int status = -1;
+    find_computer_by_mac(link, "00-00-00-00-00-01", id, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_GT(id, 0);
+    db->write_database_file("kalimo", "not the password");
+    id = 0;
+    find_computer_by_mac(link, "00-00-00-00-00-01", id, status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(id, 0);
+}
+
+TEST_F(DbLinkTest, TextValuesAreEscapedAndTheTemplateIsKept) {
+    LinkScope scope(link);
+    ASSERT_TRUE(compose(link, "SELECT '%s', '%d', '%02d', '%04d', '%lu', '%c' ;",
+                        {"L'Atelier \\ %s \"x\"", -5, 7, 42, 86399UL, SqlValue::character('\'')}));
+    EXPECT_EQ(link.statement.str(), "SELECT 'L\\'Atelier \\\\ %s \\\"x\\\"', '-5', '07', '0042', '86399', '\\'' ;");
+    ASSERT_TRUE(run_statement(link));
+    ASSERT_TRUE(store_result(link));
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_STREQ(column(link, 0), "L'Atelier \\ %s \"x\"");
+    EXPECT_STREQ(column(link, 5), "'");
+}
+
+TEST_F(DbLinkTest, AStatementThatWouldNotFitIsRefusedNotCut) {
+    LinkScope scope(link);
+    // "SELECT ''" takes 9 of the 2 999 characters the statement holds.
+    EXPECT_TRUE(compose(link, "SELECT '%s'", {std::string(2990, 'a')}));
+    EXPECT_EQ(link.statement.size(), 2999u);
+    EXPECT_FALSE(compose(link, "SELECT '%s'", {std::string(2991, 'a')}));
+    EXPECT_TRUE(link.statement.empty());
+    EXPECT_FALSE(run_statement(link)) << "nothing is sent";
+    // Quotes double in length when escaped: 1 400 of them no longer fit.
+    EXPECT_FALSE(compose(link, "SELECT '%s'", {std::string(1500, '\'')}));
+    EXPECT_TRUE(compose(link, "SELECT '%s'", {std::string(1400, 'b')}));
+}
+
+TEST_F(DbLinkTest, TemplateAndValuesMustAgree) {
+    LinkScope scope(link);
+    EXPECT_FALSE(compose(link, "SELECT '%d'", {"text"}));
+    EXPECT_FALSE(compose(link, "SELECT '%s' '%s'", {"one"}));
+    EXPECT_FALSE(compose(link, "SELECT 1", {"extra"}));
+    EXPECT_TRUE(compose(link, "SELECT 100%%", {}));
+    EXPECT_EQ(link.statement.str(), "SELECT 100%");
+}
+
+TEST_F(DbLinkTest, Latin1BytesRoundTripThroughTheServer) {
+    db->exec("INSERT INTO tab_espace (nom_espace) VALUES ('Médiathèque €uro')");
+    LinkScope scope(link);
+    ASSERT_TRUE(run(link, "SELECT `nom_espace` FROM `tab_espace`", {}));
+    ASSERT_TRUE(use_result(link));
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_STREQ(column(link, 0), "M\xe9\x64iath\xe8que \x80uro");
+}
+
+TEST_F(DbLinkTest, NullReadsAsEmptyText) {
+    db->exec("INSERT INTO tab_computer (nom_computer) VALUES (NULL)");
+    LinkScope scope(link);
+    ASSERT_TRUE(run(link, "SELECT `nom_computer` FROM `tab_computer`", {}));
+    ASSERT_TRUE(store_result(link));
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_STREQ(column(link, 0), "");
+    EXPECT_STREQ(column(link, 7), "") << "a column past the end is empty, not a crash";
+    EXPECT_EQ(fetch_row(link), Fetch::End);
+}

@@ -1,0 +1,79 @@
+// A platform the tests control: chosen adapters, a process table, a recorded command runner and a
+// settable clock. Installing it makes sure no test reaches the real system.
+#pragma once
+
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+class FakePlatform : public Platform {
+public:
+    struct Process {
+        std::uint32_t pid;
+        std::string exe_name;
+        bool refuses_to_end = false;
+    };
+
+    std::vector<HardwareAddress> adapters;
+    bool host_name_available = true;
+    std::string name = "poste-test";
+    bool address_available = true;
+    std::string address = "192.168.10.21";
+    std::vector<Process> processes;
+    std::vector<std::uint32_t> ended;
+    int snapshots = 0;
+    std::vector<std::string> commands;
+    LocalTime now{2026, 12, 9, 10, 30, 0};
+
+    FakePlatform() { install_platform(this); }
+    ~FakePlatform() override { install_platform(nullptr); }
+    FakePlatform(const FakePlatform&) = delete;
+    FakePlatform& operator=(const FakePlatform&) = delete;
+
+    static HardwareAddress mac(unsigned char a, unsigned char b, unsigned char c, unsigned char d, unsigned char e,
+                               unsigned char f) {
+        return HardwareAddress{a, b, c, d, e, f};
+    }
+
+    std::vector<HardwareAddress> adapter_addresses() override { return adapters; }
+    bool host_name(std::string& out) override {
+        if (!host_name_available) {
+            return false;
+        }
+        out = name;
+        return true;
+    }
+    bool first_ipv4_of(const std::string&, std::string& out) override {
+        if (!address_available) {
+            return false;
+        }
+        out = address;
+        return true;
+    }
+    std::vector<ProcessEntry> process_snapshot() override {
+        ++snapshots;
+        std::vector<ProcessEntry> list;
+        for (const auto& p : processes) {
+            list.push_back(ProcessEntry{p.pid, p.exe_name});
+        }
+        return list;
+    }
+    bool end_process(std::uint32_t pid) override {
+        auto it = std::find_if(processes.begin(), processes.end(), [pid](const Process& p) { return p.pid == pid; });
+        if (it == processes.end() || it->refuses_to_end) {
+            return false;
+        }
+        ended.push_back(pid);
+        processes.erase(it);
+        return true;
+    }
+    void run_command(const std::string& command) override { commands.push_back(command); }
+    LocalTime local_time() override { return now; }
+
+    bool running(const std::string& exe_name) const {
+        return std::any_of(processes.begin(), processes.end(),
+                           [&](const Process& p) { return p.exe_name == exe_name; });
+    }
+};

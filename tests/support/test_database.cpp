@@ -1,0 +1,178 @@
+#include "tests/support/test_database.h"
+
+#include <QDir>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <unistd.h>
+
+#ifndef KALIMO_SOURCE_DIR
+#error "KALIMO_SOURCE_DIR must name the source tree"
+#endif
+
+namespace {
+
+std::string env(const char* name, const char* fallback) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : fallback;
+}
+
+MYSQL* connect_admin(const ServerAccess& access, const char* database, std::string& error) {
+    MYSQL* handle = mysql_init(nullptr);
+    const unsigned int timeout = 3;
+    mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+    if (mysql_real_connect(handle, access.host.c_str(), access.user.c_str(), access.password.c_str(), database,
+                           access.port, nullptr, CLIENT_MULTI_STATEMENTS) == nullptr) {
+        error = mysql_error(handle);
+        mysql_close(handle);
+        return nullptr;
+    }
+    return handle;
+}
+
+void run_all(MYSQL* handle, const std::string& sql) {
+    if (mysql_real_query(handle, sql.c_str(), sql.size()) != 0) {
+        throw std::runtime_error("SQL failed: " + std::string(mysql_error(handle)) + " in: " + sql.substr(0, 300));
+    }
+    do {
+        if (MYSQL_RES* result = mysql_store_result(handle)) {
+            mysql_free_result(result);
+        }
+    } while (mysql_next_result(handle) == 0);
+    if (mysql_errno(handle) != 0) {
+        throw std::runtime_error("SQL failed: " + std::string(mysql_error(handle)));
+    }
+}
+
+std::string slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+ServerAccess ServerAccess::from_environment() {
+    ServerAccess access;
+    access.host = env("KALIMO_TEST_DB_HOST", "127.0.0.1");
+    access.user = env("KALIMO_TEST_DB_USER", "kalimo");
+    access.password = env("KALIMO_TEST_DB_PASSWORD", "kalimo");
+    access.port = static_cast<unsigned int>(std::strtoul(env("MYSQL_TCP_PORT", "3306").c_str(), nullptr, 10));
+    return access;
+}
+
+bool server_required() { return std::getenv("KALIMO_TEST_REQUIRE_DB") != nullptr; }
+
+bool server_available(std::string& why) {
+    static int known = -1;
+    static std::string reason;
+    if (known < 0) {
+        MYSQL* handle = connect_admin(ServerAccess::from_environment(), nullptr, reason);
+        known = handle != nullptr ? 1 : 0;
+        if (handle != nullptr) {
+            mysql_close(handle);
+        }
+    }
+    why = reason;
+    return known == 1;
+}
+
+WorkingFolder::WorkingFolder() {
+    previous_ = QDir::currentPath().toStdString();
+    QDir::setCurrent(dir_.path());
+}
+
+WorkingFolder::~WorkingFolder() { QDir::setCurrent(QString::fromStdString(previous_)); }
+
+std::string WorkingFolder::path() const { return dir_.path().toStdString(); }
+
+void WorkingFolder::write_file(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(path() + "/" + name, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::string WorkingFolder::read_file(const std::string& name) const { return slurp(path() + "/" + name); }
+
+bool WorkingFolder::exists(const std::string& name) const { return QFile::exists(QString::fromStdString(path() + "/" + name)); }
+
+TestDatabase::TestDatabase() {
+    static std::atomic<int> counter{0};
+    name_ = "kt_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    std::string error;
+    admin_ = connect_admin(ServerAccess::from_environment(), nullptr, error);
+    if (admin_ == nullptr) {
+        throw std::runtime_error("cannot reach the test server: " + error);
+    }
+    run_all(admin_, "DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
+                        "` CHARACTER SET latin1; USE `" + name_ + "`;");
+    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));
+}
+
+TestDatabase::~TestDatabase() {
+    if (admin_ != nullptr) {
+        const std::string drop = "DROP DATABASE IF EXISTS `" + name_ + "`";
+        mysql_real_query(admin_, drop.c_str(), drop.size());
+        mysql_close(admin_);
+    }
+}
+
+void TestDatabase::write_database_file() const {
+    const ServerAccess access = ServerAccess::from_environment();
+    write_database_file(access.user, access.password);
+}
+
+void TestDatabase::write_database_file(const std::string& user, const std::string& password) const {
+    const ServerAccess access = ServerAccess::from_environment();
+    std::ofstream out("Configuration_Base_de_donnee.init", std::ios::binary | std::ios::trunc);
+    out << name_ << "\r\n" << access.host << "\r\n" << user << "\r\n" << password;
+}
+
+void TestDatabase::exec(const std::string& sql) {
+    run_all(admin_, sql);
+    last_insert_id_ = static_cast<long long>(mysql_insert_id(admin_));
+}
+
+long long TestDatabase::insert_id() const { return last_insert_id_; }
+
+std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql) {
+    if (mysql_real_query(admin_, sql.c_str(), sql.size()) != 0) {
+        throw std::runtime_error("query failed: " + std::string(mysql_error(admin_)) + " in: " + sql);
+    }
+    std::vector<std::vector<std::string>> out;
+    MYSQL_RES* result = mysql_store_result(admin_);
+    if (result == nullptr) {
+        return out;
+    }
+    const unsigned int fields = mysql_num_fields(result);
+    while (MYSQL_ROW row = mysql_fetch_row(result)) {
+        unsigned long* lengths = mysql_fetch_lengths(result);
+        std::vector<std::string> values;
+        for (unsigned int i = 0; i < fields; ++i) {
+            values.push_back(row[i] == nullptr ? std::string("NULL") : std::string(row[i], lengths[i]));
+        }
+        out.push_back(std::move(values));
+    }
+    mysql_free_result(result);
+    return out;
+}
+
+std::string TestDatabase::scalar(const std::string& sql) {
+    const auto result = rows(sql);
+    if (result.empty() || result.front().empty()) {
+        throw std::runtime_error("no value for: " + sql);
+    }
+    return result.front().front();
+}
+
+long long TestDatabase::count(const std::string& table) {
+    return std::stoll(scalar("SELECT COUNT(*) FROM `" + table + "`"));
+}
+
+long long TestDatabase::open_connections() {
+    return std::stoll(scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB='" + name_ +
+                             "' AND ID <> CONNECTION_ID()"));
+}

@@ -1,0 +1,77 @@
+// A fresh database on the private MariaDB server for one test, created from db/schema.sql, and a
+// working folder holding the database file that points the program at it.
+#pragma once
+
+#include <QTemporaryDir>
+#include <mysql.h>
+
+#include <string>
+#include <vector>
+
+// Connection parameters of the private server, from the environment the test script sets.
+struct ServerAccess {
+    std::string host;
+    std::string user;
+    std::string password;
+    unsigned int port = 0;
+    static ServerAccess from_environment();
+};
+
+// True when the private server answers; when it does not and the suite runs under the test script,
+// the caller must fail rather than skip.
+bool server_available(std::string& why);
+bool server_required();
+
+// Changes into a new empty folder for the test's life; the configuration files live there.
+class WorkingFolder {
+public:
+    WorkingFolder();
+    ~WorkingFolder();
+    std::string path() const;
+    void write_file(const std::string& name, const std::string& bytes) const;
+    std::string read_file(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+private:
+    QTemporaryDir dir_;
+    std::string previous_;
+};
+
+class TestDatabase {
+public:
+    TestDatabase();
+    ~TestDatabase();
+    TestDatabase(const TestDatabase&) = delete;
+    TestDatabase& operator=(const TestDatabase&) = delete;
+
+    const std::string& name() const { return name_; }
+    // Writes the database file (in the current folder) that reaches this database.
+    void write_database_file() const;
+    void write_database_file(const std::string& user, const std::string& password) const;
+
+    // Statements and queries on an administrative connection that speaks UTF-8.
+    void exec(const std::string& sql);
+    std::vector<std::vector<std::string>> rows(const std::string& sql);
+    std::string scalar(const std::string& sql);
+    long long count(const std::string& table);
+    long long insert_id() const;
+    // Connections the server has open to this test's database (the program must leave none behind).
+    long long open_connections();
+
+private:
+    MYSQL* admin_ = nullptr;
+    std::string name_;
+    long long last_insert_id_ = 0;
+};
+
+// In a test body: makes the test fail under the test script, or skip elsewhere, when no server answers.
+#define REQUIRE_SERVER()                                                                                               \
+    do {                                                                                                               \
+        std::string why_;                                                                                              \
+        if (!server_available(why_)) {                                                                                \
+            if (server_required()) {                                                                                   \
+                FAIL() << "the private MariaDB server is required: " << why_;                                          \
+            }                                                                                                          \
+            GTEST_SKIP() << "no MariaDB server: " << why_;                                                             \
+        }                                                                                                              \
+    } while (0)
