@@ -1,0 +1,247 @@
+# Helpers shared by scripts/test and scripts/demo. Source this file, do not run it.
+#
+# kalimo_install_packages   install the Debian packages the build, the tests and the demo need
+# kalimo_build PRESET       configure and build one CMake preset (build/PRESET)
+# kalimo_db_start DIR       start a private MariaDB with its data under DIR, on loopback and a free port
+# kalimo_db_stop            stop that server (safe to call twice, or when it never started)
+# kalimo_db_trap            stop the server on every exit path of the calling script
+# kalimo_db_load DB FILE... (re)create database DB and load the SQL files into it
+
+KALIMO_PACKAGES=(
+    cmake g++ make pkg-config
+    qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+    libmariadb-dev mariadb-server mariadb-client
+    libgtest-dev libgmock-dev
+    xvfb xauth imagemagick x11-apps fonts-dejavu-core
+    g++-mingw-w64-x86-64 clang-format
+)
+
+kalimo_log() {
+    printf '[kalimo] %s\n' "$*" >&2
+}
+
+kalimo_as_root() {
+    if [ "$(id -u)" -eq 0 ]; then
+        "$@"
+    else
+        sudo "$@"
+    fi
+}
+
+kalimo_install_packages() {
+    local missing=() pkg
+    for pkg in "${KALIMO_PACKAGES[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$pkg")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return 0
+    fi
+    kalimo_log "installing: ${missing[*]}"
+    kalimo_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -q
+    kalimo_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+}
+
+kalimo_build() {
+    local preset="$1"
+    cmake --preset "$preset"
+    cmake --build --preset "$preset" -j2
+}
+
+# A TCP port nobody listens on right now. The server may still lose a race for it, so
+# kalimo_db_start retries with another one.
+kalimo_free_port() {
+    if command -v python3 >/dev/null 2>&1; then
+        python3 -c 'import socket
+s = socket.socket()
+s.bind(("127.0.0.1", 0))
+print(s.getsockname()[1])
+s.close()' && return 0
+    fi
+    local port tries=0
+    while [ "$tries" -lt 200 ]; do
+        port=$((20000 + RANDOM % 40000))
+        if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+            echo "$port"
+            return 0
+        fi
+        tries=$((tries + 1))
+    done
+    return 1
+}
+
+kalimo_pid_alive() {
+    [ -n "${1:-}" ] && kill -0 "$1" 2>/dev/null
+}
+
+kalimo_db_sql() {
+    # Runs SQL as the server's root user through the private socket.
+    mariadb --no-defaults --socket="$KALIMO_DB_SOCKET" --user=root "$@"
+}
+
+kalimo_db_start() {
+    local dir="${1:?kalimo_db_start needs a directory}"
+    mkdir -p "$dir"
+    dir="$(cd "$dir" && pwd)"
+    local datadir="$dir/data"
+    local pidfile="$dir/mysqld.pid"
+    local errlog="$dir/error.log"
+    local sock="$dir/mysqld.sock"
+    # Unix socket paths are limited to about 107 bytes: a deep checkout falls back to /tmp.
+    if [ "${#sock}" -gt 100 ]; then
+        sock="$(mktemp -d /tmp/kalimo-db.XXXXXX)/mysqld.sock"
+    fi
+    local user
+    user="$(id -un)"
+
+    # A server left behind by an interrupted run holds the data directory: stop it first.
+    if [ -f "$pidfile" ] && kalimo_pid_alive "$(cat "$pidfile" 2>/dev/null)"; then
+        kalimo_log "stopping a server left running in $dir"
+        KALIMO_DB_DIR="$dir" KALIMO_DB_SOCKET="$(cat "$dir/socket.path" 2>/dev/null || echo "$sock")" kalimo_db_stop
+    fi
+
+    if [ ! -d "$datadir/mysql" ]; then
+        rm -rf "$datadir"
+        kalimo_log "initialising MariaDB data in $datadir"
+        if ! mariadb-install-db --no-defaults --auth-root-authentication-method=normal \
+            --skip-test-db --datadir="$datadir" --user="$user" >"$dir/install.log" 2>&1; then
+            cat "$dir/install.log" >&2
+            return 1
+        fi
+    fi
+
+    local extra=()
+    if [ "$(id -u)" -eq 0 ]; then
+        extra+=(--user=root)
+    fi
+
+    local attempt port pid waited
+    for attempt in 1 2 3; do
+        port="$(kalimo_free_port)" || {
+            kalimo_log "no free TCP port found"
+            return 1
+        }
+        rm -f "$sock" "$pidfile"
+        : >"$errlog"
+        # The stations' text is Windows-1252, which MariaDB calls latin1. The empty sql_mode lets
+        # the program's INSERTs pass '' for auto-increment keys, as a room's server must too.
+        mariadbd --no-defaults "${extra[@]}" \
+            --datadir="$datadir" --socket="$sock" --pid-file="$pidfile" \
+            --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
+            --sql-mode= --character-set-server=latin1 --collation-server=latin1_swedish_ci \
+            --innodb-buffer-pool-size=64M --innodb-log-file-size=16M \
+            --log-error="$errlog" </dev/null >/dev/null 2>&1 &
+        pid=$!
+        waited=0
+        while [ "$waited" -lt 60 ]; do
+            if mariadb-admin --no-defaults --socket="$sock" --user=root \
+                --connect-timeout=2 ping >/dev/null 2>&1; then
+                break
+            fi
+            if ! kalimo_pid_alive "$pid"; then
+                break
+            fi
+            sleep 0.5
+            waited=$((waited + 1))
+        done
+        if kalimo_pid_alive "$pid" && mariadb-admin --no-defaults --socket="$sock" --user=root \
+            --connect-timeout=2 ping >/dev/null 2>&1; then
+            break
+        fi
+        if kalimo_pid_alive "$pid"; then
+            kalimo_log "MariaDB did not answer within 30 s; error log follows"
+            cat "$errlog" >&2
+            kill -KILL "$pid" 2>/dev/null || true
+            return 1
+        fi
+        wait "$pid" 2>/dev/null || true
+        if ! grep -qi 'address already in use' "$errlog" || [ "$attempt" -eq 3 ]; then
+            kalimo_log "MariaDB failed to start; error log follows"
+            cat "$errlog" >&2
+            return 1
+        fi
+        kalimo_log "port $port was taken, trying another"
+    done
+
+    printf '%s\n' "$sock" >"$dir/socket.path"
+    export KALIMO_DB_DIR="$dir"
+    export KALIMO_DB_SOCKET="$sock"
+    export KALIMO_DB_PID="$pid"
+    export MYSQL_TCP_PORT="$port"
+    export KALIMO_TEST_DB_HOST=127.0.0.1
+    export KALIMO_TEST_DB_USER=kalimo
+    export KALIMO_TEST_DB_PASSWORD=kalimo
+
+    local who
+    for who in "'kalimo'@'127.0.0.1'" "'kalimo'@'localhost'"; do
+        if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'kalimo'; GRANT ALL PRIVILEGES ON *.* TO $who WITH GRANT OPTION;"; then
+            kalimo_log "could not create the kalimo user"
+            kalimo_db_stop
+            return 1
+        fi
+    done
+    kalimo_log "MariaDB running on 127.0.0.1:$port (socket $sock, data $datadir)"
+}
+
+kalimo_db_stop() {
+    local dir="${KALIMO_DB_DIR:-}"
+    if [ -z "$dir" ]; then
+        return 0
+    fi
+    local sock="${KALIMO_DB_SOCKET:-$dir/mysqld.sock}"
+    local pid="${KALIMO_DB_PID:-}"
+    if [ -z "$pid" ] && [ -f "$dir/mysqld.pid" ]; then
+        pid="$(cat "$dir/mysqld.pid" 2>/dev/null || true)"
+    fi
+    if kalimo_pid_alive "$pid"; then
+        timeout 30 mariadb-admin --no-defaults --socket="$sock" --user=root \
+            --connect-timeout=2 shutdown >/dev/null 2>&1 || true
+        local waited=0
+        while kalimo_pid_alive "$pid" && [ "$waited" -lt 60 ]; do
+            sleep 0.5
+            waited=$((waited + 1))
+        done
+        if kalimo_pid_alive "$pid"; then
+            kalimo_log "MariaDB did not stop, killing it"
+            kill -TERM "$pid" 2>/dev/null || true
+            sleep 2
+            kill -KILL "$pid" 2>/dev/null || true
+        fi
+        kalimo_log "MariaDB stopped"
+    fi
+    # Our own child: reap it so that no zombie stays behind.
+    wait "$pid" 2>/dev/null || true
+    unset KALIMO_DB_DIR KALIMO_DB_SOCKET KALIMO_DB_PID MYSQL_TCP_PORT
+    unset KALIMO_TEST_DB_HOST KALIMO_TEST_DB_USER KALIMO_TEST_DB_PASSWORD
+    return 0
+}
+
+# EXIT alone misses SIGTERM and SIGHUP: turn them (and Ctrl-C) into an exit so the trap runs.
+kalimo_db_trap() {
+    trap kalimo_db_stop EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM
+    trap 'exit 129' HUP
+}
+
+kalimo_db_load() {
+    local db="${1:?kalimo_db_load needs a database name}"
+    shift
+    case "$db" in
+        *[!A-Za-z0-9_]* | '')
+            kalimo_log "database name must be letters, digits and underscores: $db"
+            return 1
+            ;;
+    esac
+    # Private servers only: the database is recreated from scratch.
+    kalimo_db_sql -e "DROP DATABASE IF EXISTS \`$db\`; CREATE DATABASE \`$db\` CHARACTER SET latin1 COLLATE latin1_swedish_ci;"
+    local file
+    for file in "$@"; do
+        # The SQL files are UTF-8: the server converts their text into the latin1 columns.
+        if ! kalimo_db_sql --default-character-set=utf8mb4 "$db" <"$file"; then
+            kalimo_log "loading $file into $db failed"
+            return 1
+        fi
+    done
+}
