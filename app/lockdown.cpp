@@ -1,0 +1,81 @@
+#include "app/lockdown.h"
+
+#include "app/identification.h"
+#include "app/logiciel.h"
+#include "fonction/station_queries.h"
+#include "ui_identification.h"
+
+#include <cctype>
+
+namespace {
+
+bool equals_ignoring_case(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+} // namespace
+
+bool is_shell_process(const std::string& exe_name) {
+    return equals_ignoring_case(exe_name, "explorer.exe") || equals_ignoring_case(exe_name, "Taskmgr.exe");
+}
+
+int kill_shell_processes(Platform& system) {
+    int ended = 0;
+    for (const ProcessEntry& process : system.process_snapshot()) {
+        if (is_shell_process(process.exe_name) && system.end_process(process.pid)) {
+            ++ended;
+        }
+    }
+    return ended;
+}
+
+void Tlogiciel::Timer_premier_plan_applicationTimer() {
+    set_stay_on_top(true);
+    raise();
+    kill_shell_processes(platform());
+}
+
+void Tlogiciel::Identification_labeledit_identifiantKeyDown(int key, Qt::KeyboardModifiers modifiers) {
+    auto* id = identification_->ui();
+    const Qt::KeyboardModifiers chord = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+    const bool reveal =
+        station.settings.config_menu_logiciel == 1 && (modifiers & chord) == chord && key == Qt::Key_Up;
+    id->Identification_bouton_arret_poste->setVisible(reveal);
+    id->Identification_bouton_redemarrer_poste->setVisible(reveal);
+    id->Identification_bouton_fermer_session->setVisible(reveal);
+    id->Identification_bouton_quitter_logiciel->setVisible(reveal);
+}
+
+void Tlogiciel::Identification_labeledit_mot_de_passeKeyPress(int character) {
+    if (character == 13) {
+        Identification_bouton_connexionClick();
+    }
+}
+
+int Tlogiciel::FormKeyPress(int character) {
+    return character == 17 ? 0 : character; // 17 is what Ctrl+Q types
+}
+
+void Tlogiciel::Identification_bouton_quitter_logicielClick() {
+    platform().run_command("start c://Windows//explorer.exe");
+    set_stay_on_top(false);
+    Timer_premier_plan_application.stop();
+    station.close_allowed = 1;
+    close();
+}
+
+void Tlogiciel::Identification_bouton_arret_posteClick() { platform().run_command("shutdown /s /f"); }
+
+void Tlogiciel::Identification_bouton_redemarrer_posteClick() { platform().run_command("shutdown /r /f"); }
+
+void Tlogiciel::Identification_bouton_fermer_sessionClick() { platform().run_command("shutdown /l /f"); }
+
+void Tlogiciel::Timer3Timer() { report_station_alive(link, station.id_computer); }
+
+void Tlogiciel::Timer2Timer() {}

@@ -1,0 +1,385 @@
+#include "app/logiciel.h"
+
+#include "app/identification.h"
+#include "app/lockdown.h"
+#include "app/message_box.h"
+#include "fonction/config_files.h"
+#include "fonction/conversion.h"
+#include "fonction/network.h"
+#include "fonction/station_queries.h"
+#include "fonction/text.h"
+#include "registration/inscription.h"
+#include "session/compteur_temps.h"
+#include "session/renseignement.h"
+#include "setup/parametrage.h"
+#include "ui_identification.h"
+#include "ui_logiciel.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
+#include <QSystemTrayIcon>
+
+Tlogiciel* logiciel = nullptr;
+
+Tlogiciel::Tlogiciel(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()) {
+    ui_->setupUi(this);
+    logiciel = this;
+
+    // The panels fill the client area, one visible at a time; the order is the design's stacking order.
+    auto* layout = ui_->Fond_principale_layout;
+    renseignement_ = new Renseignement(ui_->Fond_principale);
+    inscription_ = new Inscription(ui_->Fond_principale);
+    compteur_temps_ = new Compteur_temps(ui_->Fond_principale);
+    parametrage_ = new Parametrage(ui_->Fond_principale);
+    identification_ = new Identification(ui_->Fond_principale);
+    for (QWidget* panel : {static_cast<QWidget*>(renseignement_), static_cast<QWidget*>(inscription_),
+                           static_cast<QWidget*>(compteur_temps_), static_cast<QWidget*>(parametrage_),
+                           static_cast<QWidget*>(identification_)}) {
+        layout->addWidget(panel, 0, 0);
+    }
+
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(1000);
+    Timer2.setObjectName(QStringLiteral("Timer2"));
+    Timer2.setInterval(15000);
+    Timer3.setObjectName(QStringLiteral("Timer3"));
+    Timer3.setInterval(5000);
+    Timer_premier_plan_application.setObjectName(QStringLiteral("Timer_premier_plan_application"));
+    Timer_premier_plan_application.setInterval(1000);
+
+    PopupMenu1 = new QMenu(this);
+    PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Paramtres1 = PopupMenu1->addAction(QStringLiteral("Paramètres"));
+    Paramtres1->setObjectName(QStringLiteral("Paramtres1"));
+    Dconnexion1 = PopupMenu1->addAction(QStringLiteral("Déconnexion"));
+    Dconnexion1->setObjectName(QStringLiteral("Dconnexion1"));
+    TrayIcon1 = new QSystemTrayIcon(QIcon(QStringLiteral(":/kalimo/tray_icon.png")), this);
+    TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
+    TrayIcon1->setToolTip(QStringLiteral("Kalimo"));
+    TrayIcon1->setContextMenu(PopupMenu1);
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        TrayIcon1->show();
+    }
+
+    connect_components();
+    apply_window_flags();
+
+    Timer1.start();
+    Timer3.start();
+    FormCreate();
+}
+
+Tlogiciel::~Tlogiciel() {
+    if (logiciel == this) {
+        logiciel = nullptr;
+    }
+}
+
+void Tlogiciel::guarded(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const ConversionError& error) {
+        show_error(this, QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(from_cp1252(error.value())));
+    }
+}
+
+void Tlogiciel::connect_components() {
+    auto* id = identification_->ui();
+    connect(&Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
+    connect(&Timer2, &QTimer::timeout, this, [this] { guarded([this] { Timer2Timer(); }); });
+    connect(&Timer3, &QTimer::timeout, this, [this] { guarded([this] { Timer3Timer(); }); });
+    connect(&Timer_premier_plan_application, &QTimer::timeout, this,
+            [this] { guarded([this] { Timer_premier_plan_applicationTimer(); }); });
+    connect(id->Identification_bouton_quitter_logiciel, &QPushButton::clicked, this,
+            [this] { guarded([this] { Identification_bouton_quitter_logicielClick(); }); });
+    connect(id->Identification_bouton_arret_poste, &QPushButton::clicked, this,
+            [this] { guarded([this] { Identification_bouton_arret_posteClick(); }); });
+    connect(id->Identification_bouton_redemarrer_poste, &QPushButton::clicked, this,
+            [this] { guarded([this] { Identification_bouton_redemarrer_posteClick(); }); });
+    connect(id->Identification_bouton_fermer_session, &QPushButton::clicked, this,
+            [this] { guarded([this] { Identification_bouton_fermer_sessionClick(); }); });
+    // Key handling of the login fields goes through an event filter, which sees modifiers and keys
+    // before the edit does.
+    id->Identification_labeledit_identifiant->installEventFilter(this);
+    id->Identification_labeledit_mot_de_passe->installEventFilter(this);
+    connect_session_components();
+    connect_setup_components();
+    connect_registration_components();
+}
+
+bool Tlogiciel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        auto* id = identification_->ui();
+        if (watched == id->Identification_labeledit_identifiant) {
+            guarded([&] { Identification_labeledit_identifiantKeyDown(key->key(), key->modifiers()); });
+        } else if (watched == id->Identification_labeledit_mot_de_passe &&
+                   (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
+            guarded([&] { Identification_labeledit_mot_de_passeKeyPress(13); });
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Tlogiciel::keyPressEvent(QKeyEvent* event) {
+    const QString text = event->text();
+    const int character = text.size() == 1 ? text.at(0).unicode() : 0;
+    if (character != 0 && FormKeyPress(character) == 0) {
+        event->accept();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+void Tlogiciel::closeEvent(QCloseEvent* event) {
+    // FormCloseQuery: the locked layouts refuse Alt+F4, the system menu and the caption button.
+    if (station.close_allowed == 1) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void Tlogiciel::FormCreate() {
+    guarded([this] { start_station(); });
+}
+
+void Tlogiciel::show_only(QWidget* panel) {
+    for (QWidget* each : {static_cast<QWidget*>(identification_), static_cast<QWidget*>(renseignement_),
+                          static_cast<QWidget*>(inscription_), static_cast<QWidget*>(compteur_temps_),
+                          static_cast<QWidget*>(parametrage_)}) {
+        if (each != panel) {
+            each->hide();
+        }
+    }
+    if (panel != nullptr) {
+        panel->show();
+    }
+}
+
+void Tlogiciel::start_station() {
+    auto* id = identification_->ui();
+    session.credit_minutes = 0;
+    set_stay_on_top(true);
+    kill_shell_processes(platform());
+    id->Identification_bouton_arret_poste->hide();
+    id->Identification_bouton_redemarrer_poste->hide();
+    id->Identification_bouton_fermer_session->hide();
+    id->Identification_bouton_quitter_logiciel->hide();
+    id->Identification_bouton_inscription->hide();
+    station.settings = SpaceSettings{};
+    session.polled_status = 0;
+    Timer1.stop();
+    station.close_allowed = 0;
+    station.staff_screen = 0;
+    station.setup_required = 0;
+    session.id_user = 0;
+    session.status_user = 0;
+    session.lookup_outcome = 0;
+    session.id_resa = 0;
+    session.closing_status = 0;
+    session.staff_on_visitor_station = 0;
+    session.planned_duration = 90;
+    show_only(nullptr);
+
+    read_station_file(config.station_mac, station.setup_required);
+    if (station.setup_required == 0) {
+        read_ip_and_host_name(station.ip_address, station.host_name, station.setup_required);
+    }
+    if (station.setup_required == 0) {
+        find_computer_by_mac(link, config.station_mac.c_str(), station.id_computer, station.setup_required);
+    }
+    if (station.setup_required == 0) {
+        read_computer_name(link, station.id_computer, station.station_name, station.setup_required);
+    }
+    if (station.setup_required == 0) {
+        id->Identification_label_nom_poste->setText(from_cp1252(station.station_name.str()));
+        id->Identification_label_nom_poste->adjustSize();
+        read_space_name(link, station.station_name.c_str(), station.space_name, station.setup_required);
+    }
+    if (station.setup_required == 0) {
+        read_space_settings(link, station.space_name.c_str(), station.settings);
+        id->Identification_bouton_inscription->setVisible(station.settings.page_inscription_logiciel == 1);
+        id->Identification_label_nom_espace->setText(from_cp1252(station.space_name.str()));
+        id->Identification_label_nom_espace->adjustSize();
+        read_computer_usage(link, station.id_computer, station.usage_computer, station.setup_required);
+    }
+    if (station.setup_required == 0) {
+        switch (station.usage_computer) {
+        case 0:
+            station.setup_required = 1;
+            break;
+        case 1:
+            show_welcome_screen();
+            break;
+        case 2:
+            show_staff_screen();
+            break;
+        default:
+            break; // a usage the station does not know: no screen
+        }
+    }
+    if (station.setup_required == 1) {
+        route_unidentified_station();
+    }
+}
+
+void Tlogiciel::route_unidentified_station() {
+    open_link(link, station.db_check);
+    close_link(link);
+    if (station.db_check == 0) {
+        show_staff_setup_login();
+    } else {
+        show_setup_screen();
+    }
+}
+
+void Tlogiciel::apply_window_flags() {
+    Qt::WindowFlags flags = Qt::Window;
+    if (frameless_) {
+        flags |= Qt::FramelessWindowHint;
+    } else {
+        // A sizeable tool-style window: title and close button, no minimise or maximise.
+        flags |= Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint;
+    }
+    if (stay_on_top_) {
+        flags |= Qt::WindowStaysOnTopHint;
+    }
+    if (flags == windowFlags()) {
+        return;
+    }
+    const bool was_visible = isVisible();
+    setWindowFlags(flags);
+    if (was_visible) {
+        show(); // changing the flags hides a window
+    }
+}
+
+void Tlogiciel::set_stay_on_top(bool on_top) {
+    stay_on_top_ = on_top;
+    apply_window_flags();
+}
+
+void Tlogiciel::apply_window_layout(int layout) {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    switch (layout) {
+    case FullScreen:
+        frameless_ = true;
+        apply_window_flags();
+        setGeometry(0, 0, screen.width(), screen.height());
+        station.close_allowed = 0;
+        break;
+    case Windowed:
+        frameless_ = false;
+        apply_window_flags();
+        setGeometry(345, 209, 950, 600);
+        station.close_allowed = 1;
+        break;
+    case CounterCorner:
+        frameless_ = false;
+        apply_window_flags();
+        setGeometry(screen.width() - 319, 0, 319, 200);
+        station.close_allowed = 0;
+        break;
+    default:
+        break;
+    }
+}
+
+void Tlogiciel::show_welcome_screen() {
+    auto* id = identification_->ui();
+    Timer_premier_plan_application.start();
+    apply_window_layout(FullScreen);
+    setWindowTitle(QStringLiteral("Kalimo"));
+    station.staff_screen = 0;
+    identification_->show();
+    id->Identification_label_message_animateur->hide();
+    id->Identification_bouton_inscription->show();
+
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    const int sw = screen.width();
+    const int sh = screen.height();
+    const int wh = height();
+    auto place = [](QWidget* w, int left, int top) { w->move(left, top); };
+    QWidget* group = id->group_box_Identification;
+    place(group, sw / 2 - group->width() / 2, sh / 2 - group->height() / 2);
+    place(id->Identification_bouton_quitter_logiciel, id->Identification_bouton_quitter_logiciel->x(), wh - 152);
+    place(id->Identification_bouton_arret_poste, id->Identification_bouton_arret_poste->x(), wh - 115);
+    place(id->Identification_bouton_redemarrer_poste, id->Identification_bouton_redemarrer_poste->x(), wh - 78);
+    place(id->Identification_bouton_fermer_session, id->Identification_bouton_fermer_session->x(), wh - 41);
+    place(id->Identification_label_bienvenue, 25, 16);
+    QWidget* space = id->Identification_label_nom_espace;
+    place(space, sw / 2 - space->width() / 2, 80);
+    QWidget* staff = id->Identification_label_message_animateur;
+    place(staff, sw / 2 - staff->width() / 2, 128);
+    QWidget* memo = id->Identification_memo_message_espace;
+    place(memo, sw / 2 - group->width() / 2 - 50 - memo->width(), sh / 2 - memo->height() / 2);
+    QWidget* name = id->Identification_label_nom_poste;
+    place(name, sw / 2 - name->width() / 2 + 400, sh / 2 + name->height() + 200);
+
+    const std::string message = load_space_message(link, station.space_name.c_str(), station.messages_visible);
+    id->Identification_memo_message_espace->setPlainText(from_cp1252(message));
+    id->Identification_memo_message_espace->setVisible(station.messages_visible == 1);
+}
+
+namespace {
+
+void place_staff_login(Identification* panel) {
+    auto* id = panel->ui();
+    auto place = [](QWidget* w, int left, int top) { w->move(left, top); };
+    const int mid = 475;
+    place(id->Identification_label_bienvenue, 25, 16);
+    QWidget* space = id->Identification_label_nom_espace;
+    place(space, mid - space->width() / 2, 80);
+    QWidget* staff = id->Identification_label_message_animateur;
+    place(staff, mid - staff->width() / 2, 128);
+    QWidget* name = id->Identification_label_nom_poste;
+    place(name, mid - name->width() / 2 + 100, 480);
+    QWidget* group = id->group_box_Identification;
+    place(group, mid - group->width() / 2, 300 - group->height() / 2 + 20);
+}
+
+} // namespace
+
+void Tlogiciel::show_staff_screen() { show_staff_login(false); }
+
+void Tlogiciel::show_staff_setup_login() { show_staff_login(true); }
+
+void Tlogiciel::show_staff_login(bool before_setup) {
+    auto* id = identification_->ui();
+    apply_window_layout(Windowed);
+    if (before_setup) {
+        // A staff member must sign in before the station's set-up can be changed.
+        station.setup_required = 1;
+    }
+    setWindowTitle(before_setup ? QStringLiteral("Kalimo - Paramétrage") : QStringLiteral("Kalimo - Animateur"));
+    station.staff_screen = 1;
+    if (before_setup) {
+        parametrage_->hide();
+    }
+    identification_->show();
+    id->Identification_memo_message_espace->hide();
+    id->Identification_label_message_animateur->show();
+    id->Identification_bouton_inscription->hide();
+    place_staff_login(identification_);
+    const int wh = height();
+    id->Identification_bouton_quitter_logiciel->move(id->Identification_bouton_quitter_logiciel->x(), wh - 248);
+    id->Identification_bouton_arret_poste->move(id->Identification_bouton_arret_poste->x(), wh - 218);
+    id->Identification_bouton_redemarrer_poste->move(id->Identification_bouton_redemarrer_poste->x(), wh - 188);
+    id->Identification_bouton_fermer_session->move(id->Identification_bouton_fermer_session->x(), wh - 158);
+}
+
+void Tlogiciel::show_setup_screen() {
+    apply_window_layout(Windowed);
+    station.setup_required = 1;
+    setWindowTitle(QStringLiteral("Kalimo - Paramétrage"));
+    fill_setup_screen();
+    parametrage_->show();
+    identification_->hide();
+}

@@ -1,0 +1,15 @@
+// Every message the station shows goes through here: modal, titled "Kalimo", one OK button.
+// Tests install a sink that records the texts, so no test ever blocks on a dialog.
+#pragma once
+
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+using MessageSink = std::function<void(const QString& text, bool critical)>;
+
+void show_message(QWidget* parent, const QString& text);
+// The error box for a value the program could not convert.
+void show_error(QWidget* parent, const QString& text);
+void set_message_sink(MessageSink sink);

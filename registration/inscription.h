@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class Inscription;
+}
+
+// The self-registration form.
+// A thin holder for its Designer form; the main window connects and drives it.
+class Inscription : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit Inscription(QWidget* parent = nullptr);
+    ~Inscription() override;
+
+    // The main window's handlers read and move these controls.
+    Ui::Inscription* ui() const { return ui_.get(); }
+
+  private:
+    std::unique_ptr<Ui::Inscription> ui_;
+};

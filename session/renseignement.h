@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class Renseignement;
+}
+
+// The usage survey shown after a visitor signs in.
+// A thin holder for its Designer form; the main window connects and drives it.
+class Renseignement : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit Renseignement(QWidget* parent = nullptr);
+    ~Renseignement() override;
+
+    // The main window's handlers read and move these controls.
+    Ui::Renseignement* ui() const { return ui_.get(); }
+
+  private:
+    std::unique_ptr<Ui::Renseignement> ui_;
+};
