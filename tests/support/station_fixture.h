@@ -1,0 +1,100 @@
+// The whole station under test: a private database seeded with a room, a working folder with both
+// configuration files, the fake platform, every message recorded, and the real main window.
+// Test texts are UTF-8; the database's admin connection and the widgets both speak it.
+#pragma once
+
+#include "app/identification.h"
+#include "app/logiciel.h"
+#include "app/message_box.h"
+#include "tests/support/fake_platform.h"
+#include "tests/support/test_database.h"
+#include "ui_identification.h"
+
+#include <QApplication>
+#include <QString>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class StationTest : public ::testing::Test {
+protected:
+    static constexpr const char* kMac = "00-1A-2B-3C-4D-5E";
+
+    void SetUp() override {
+        set_message_sink([this](const QString& text, bool critical) {
+            messages.push_back(text);
+            if (critical) {
+                errors.push_back(text);
+            }
+        });
+        system.adapters = {FakePlatform::mac(0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E)};
+    }
+    void TearDown() override {
+        window.reset();
+        set_message_sink(nullptr);
+    }
+
+    // Needs the server: call first in tests that use the database.
+    void with_database() {
+        db = std::make_unique<TestDatabase>();
+        db->write_database_file();
+    }
+    static std::string quoted(const std::string& text) {
+        std::string out = "'";
+        for (char c : text) {
+            if (c == '\'' || c == '\\') {
+                out += '\\';
+            }
+            out += c;
+        }
+        return out + "'";
+    }
+    // A space with its settings, a room and this station's computer record; returns id_computer.
+    int add_room(const std::string& space = "Espace Jean Moulin", const std::string& station_name = "Poste-01",
+                 int usage = 1, const std::string& settings = "1, 1, 0, 0, 1, 1") {
+        db->exec("INSERT INTO tab_espace (nom_espace) VALUES (" + quoted(space) + ")");
+        id_espace = db->insert_id();
+        db->exec("INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel, "
+                 "page_renseignement_logiciel, bloquage_touche_logiciel, affichage_temps_logiciel, "
+                 "deconnexion_auto_logiciel) VALUES (" +
+                 std::to_string(id_espace) + ", " + settings + ")");
+        db->exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" + std::to_string(id_espace) + ", 'Salle')");
+        const long long id_salle = db->insert_id();
+        db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) VALUES (" +
+                 quoted(station_name) + ", '" + kMac + "', " + std::to_string(usage) + ", " +
+                 std::to_string(id_salle) + ")");
+        id_computer = static_cast<int>(db->insert_id());
+        folder.write_file("Configuration_Poste_MAC.init", kMac);
+        return id_computer;
+    }
+    // An account; the password is stored as its MD5 digest, computed by the server.
+    int add_user(const std::string& login, const std::string& password, int status = 1, int minutes = 120) {
+        db->exec("INSERT INTO tab_user (login_user, pass_user, status_user, temps_user, nom_user, prenom_user) "
+                 "VALUES (" +
+                 quoted(login) + ", MD5(CONVERT(" + quoted(password) + " USING latin1)), " + std::to_string(status) +
+                 ", " + std::to_string(minutes) + ", 'Durand', 'Marie')");
+        return static_cast<int>(db->insert_id());
+    }
+    void start() {
+        window = std::make_unique<Tlogiciel>();
+        window->show();
+        QApplication::processEvents();
+    }
+    Ui::Identification* id() const { return window->identification()->ui(); }
+    void sign_in(const QString& login, const QString& password) {
+        id()->Identification_labeledit_identifiant->setText(login);
+        id()->Identification_labeledit_mot_de_passe->setText(password);
+        window->guarded([this] { window->Identification_bouton_connexionClick(); });
+    }
+
+    FakePlatform system;
+    WorkingFolder folder;
+    std::unique_ptr<TestDatabase> db;
+    std::unique_ptr<Tlogiciel> window;
+    std::vector<QString> messages;
+    std::vector<QString> errors;
+    long long id_espace = 0;
+    int id_computer = 0;
+};
