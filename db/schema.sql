@@ -4,10 +4,9 @@
 -- Plain statements only, so that it can be sent through the client library with multi-statements enabled.
 --
 -- Server requirements, for the real server of a room as much as for the private test server:
---   * non-strict sql_mode (the scripts start MariaDB with --sql-mode= and an empty mode is simplest).
---     Every INSERT of the station passes '' for the auto-increment key. A strict mode refuses ''
---     for an integer column, and NO_AUTO_VALUE_ON_ZERO would store 0 instead of a new key.
---     ANSI_QUOTES must stay off too: the survey lookup quotes its text with double quotes.
+--   * any sql_mode: every INSERT of the station passes '' for the auto-increment key, which a strict
+--     mode refuses, so each station connection sets its own session's sql_mode to '' (this also keeps
+--     ANSI_QUOTES off, which the survey lookup needs: it quotes its text with double quotes).
 --   * latin1 tables. The latin1 of MariaDB is Windows-1252, the code page of the stations, and the
 --     stations connect with the latin1 character set.
 --

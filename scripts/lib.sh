@@ -124,12 +124,12 @@ kalimo_db_start() {
         }
         rm -f "$sock" "$pidfile"
         : >"$errlog"
-        # The stations' text is Windows-1252, which MariaDB calls latin1. The empty sql_mode lets
-        # the program's INSERTs pass '' for auto-increment keys, as a room's server must too.
+        # The stations' text is Windows-1252, which MariaDB calls latin1. The server keeps its
+        # default (strict) sql_mode, as a room's server would; the station relaxes its own sessions.
         mariadbd --no-defaults "${extra[@]}" \
             --datadir="$datadir" --socket="$sock" --pid-file="$pidfile" \
             --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
-            --sql-mode= --character-set-server=latin1 --collation-server=latin1_swedish_ci \
+            --character-set-server=latin1 --collation-server=latin1_swedish_ci \
             --innodb-buffer-pool-size=64M --innodb-log-file-size=16M \
             --log-error="$errlog" </dev/null >/dev/null 2>&1 &
         pid=$!
