@@ -62,7 +62,8 @@ Tlogiciel::Tlogiciel(QWidget* parent) : QMainWindow(parent), ui_(std::make_uniqu
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     TrayIcon1->setToolTip(QStringLiteral("Kalimo"));
     TrayIcon1->setContextMenu(PopupMenu1);
-    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+    tray_available = QSystemTrayIcon::isSystemTrayAvailable();
+    if (tray_available) {
         TrayIcon1->show();
     }
 

@@ -52,6 +52,9 @@ public:
     QMenu* PopupMenu1 = nullptr;
     QAction* Paramtres1 = nullptr;
     QAction* Dconnexion1 = nullptr;
+    // Whether the desktop has a notification area for TrayIcon1; without one a staff session keeps a
+    // small corner window instead of vanishing.
+    bool tray_available = false;
 
     // Start-up and screens.
     void FormCreate();
@@ -86,6 +89,8 @@ public:
     void Identification_bouton_connexionClick();
     void start_session(); // Bouton_validerClick
     void Bouton_retourClick();
+    void present_survey();
+    void apply_survey_layout();
     void CheckBox_EmploiClick();
     void CheckBox_InternetClick();
     void Timer1Timer();

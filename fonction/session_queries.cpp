@@ -8,8 +8,9 @@
 void lookup_account(DbLink& link, const char* login, const char* digest, int& id_user, int& status_user,
                     int& lookup_outcome) {
     LinkScope scope(link);
-    if (!run(link, "SELECT `id_user`, `status_user` FROM `tab_user` WHERE `login_user`= '%s' AND `pass_user`= '%s' "
-                   "LIMIT 0,1",
+    if (!run(link,
+             "SELECT `id_user`, `status_user` FROM `tab_user` WHERE `login_user`= '%s' AND `pass_user`= '%s' "
+             "LIMIT 0,1",
              {login, digest}) ||
         !store_result(link) || fetch_row(link) != Fetch::Row) {
         return;
@@ -19,7 +20,8 @@ void lookup_account(DbLink& link, const char* login, const char* digest, int& id
     id_user = found_id;
     status_user = found_status;
     free_result(link);
-    if (!run(link, "SELECT COUNT(*) FROM tab_resa WHERE `id_user_resa` = %d AND `status_resa`=0", {id_user}) ||
+    if (!run(link, "SELECT COUNT(*) FROM tab_resa WHERE `id_user_resa` = %d AND `status_resa`=0",
+             {id_user}) ||
         !store_result(link)) {
         return;
     }
@@ -33,8 +35,8 @@ void lookup_account(DbLink& link, const char* login, const char* digest, int& id
 void compute_credit(DbLink& link, int id_user, int& credit_minutes) {
     LinkScope scope(link);
     int credit = 0;
-    if (run(link, "SELECT `temps_user` FROM `tab_user` WHERE `id_user`='%d';", {id_user}) && store_result(link) &&
-        fetch_row(link) == Fetch::Row) {
+    if (run(link, "SELECT `temps_user` FROM `tab_user` WHERE `id_user`='%d';", {id_user}) &&
+        store_result(link) && fetch_row(link) == Fetch::Row) {
         credit = to_int(column(link, 0));
     }
     free_result(link);
@@ -71,7 +73,8 @@ void open_session_row(DbLink& link, int id_computer, int id_user, int planned_du
 void record_usage_answer(DbLink& link, const char* caption, int id_user) {
     const std::string today = local_date_text(platform().local_time());
     LinkScope scope(link);
-    if (!run(link, "SELECT `id_utilisation` FROM `tab_utilisation` WHERE `nom_utilisation`=\"%s\";", {caption}) ||
+    if (!run(link, "SELECT `id_utilisation` FROM `tab_utilisation` WHERE `nom_utilisation`=\"%s\";",
+             {caption}) ||
         !use_result(link) || fetch_row(link) != Fetch::Row) {
         return;
     }
@@ -80,7 +83,8 @@ void record_usage_answer(DbLink& link, const char* caption, int id_user) {
     if (id_utilisation.empty() || id_utilisation == "0") {
         return;
     }
-    run(link, "INSERT INTO `rel_utilisation_user` VALUES('', '%s', '%d','%s');", {id_utilisation, id_user, today});
+    run(link, "INSERT INTO `rel_utilisation_user` VALUES('', '%s', '%d','%s');",
+        {id_utilisation, id_user, today});
 }
 
 void poll_session_status(DbLink& link, int id_user, int id_resa, int& polled_status) {

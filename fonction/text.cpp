@@ -42,6 +42,15 @@ std::string to_cp1252(const QString& text) {
     return out;
 }
 
+bool encodable_in_cp1252(const QString& text) {
+    for (const QChar c : text) {
+        if (c.unicode() != u'?' && encode(c.unicode()) == '?') {
+            return false;
+        }
+    }
+    return true;
+}
+
 QString from_cp1252(const std::string& bytes) {
     QString out;
     out.reserve(static_cast<qsizetype>(bytes.size()));
@@ -57,7 +66,9 @@ QString from_cp1252(const std::string& bytes) {
     return out;
 }
 
-QString from_cp1252(const char* bytes) { return from_cp1252(std::string(bytes == nullptr ? "" : bytes)); }
+QString from_cp1252(const char* bytes) {
+    return from_cp1252(std::string(bytes == nullptr ? "" : bytes));
+}
 
 std::string password_digest(const std::string& bytes) {
     const QByteArray digest = QCryptographicHash::hash(

@@ -9,6 +9,8 @@
 
 // QString to Windows-1252 bytes; a character outside the code page becomes '?'.
 std::string to_cp1252(const QString& text);
+// True when every character of the text has a byte in Windows-1252 (no '?' would be put in).
+bool encodable_in_cp1252(const QString& text);
 QString from_cp1252(const std::string& bytes);
 QString from_cp1252(const char* bytes);
 

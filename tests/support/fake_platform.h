@@ -9,7 +9,7 @@
 #include <vector>
 
 class FakePlatform : public Platform {
-public:
+  public:
     struct Process {
         std::uint32_t pid;
         std::string exe_name;
@@ -32,8 +32,8 @@ public:
     FakePlatform(const FakePlatform&) = delete;
     FakePlatform& operator=(const FakePlatform&) = delete;
 
-    static HardwareAddress mac(unsigned char a, unsigned char b, unsigned char c, unsigned char d, unsigned char e,
-                               unsigned char f) {
+    static HardwareAddress mac(unsigned char a, unsigned char b, unsigned char c, unsigned char d,
+                               unsigned char e, unsigned char f) {
         return HardwareAddress{a, b, c, d, e, f};
     }
 
@@ -61,7 +61,8 @@ public:
         return list;
     }
     bool end_process(std::uint32_t pid) override {
-        auto it = std::find_if(processes.begin(), processes.end(), [pid](const Process& p) { return p.pid == pid; });
+        auto it = std::find_if(processes.begin(), processes.end(),
+                               [pid](const Process& p) { return p.pid == pid; });
         if (it == processes.end() || it->refuses_to_end) {
             return false;
         }

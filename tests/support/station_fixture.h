@@ -15,11 +15,17 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
+// Readable texts in test failures.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 class StationTest : public ::testing::Test {
-protected:
+  protected:
     static constexpr const char* kMac = "00-1A-2B-3C-4D-5E";
 
     void SetUp() override {
@@ -52,17 +58,21 @@ protected:
         return out + "'";
     }
     // A space with its settings, a room and this station's computer record; returns id_computer.
-    int add_room(const std::string& space = "Espace Jean Moulin", const std::string& station_name = "Poste-01",
-                 int usage = 1, const std::string& settings = "1, 1, 0, 0, 1, 1") {
+    int add_room(const std::string& space = "Espace Jean Moulin",
+                 const std::string& station_name = "Poste-01", int usage = 1,
+                 const std::string& settings = "1, 1, 0, 0, 1, 1") {
         db->exec("INSERT INTO tab_espace (nom_espace) VALUES (" + quoted(space) + ")");
         id_espace = db->insert_id();
-        db->exec("INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel, "
-                 "page_renseignement_logiciel, bloquage_touche_logiciel, affichage_temps_logiciel, "
-                 "deconnexion_auto_logiciel) VALUES (" +
-                 std::to_string(id_espace) + ", " + settings + ")");
-        db->exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" + std::to_string(id_espace) + ", 'Salle')");
+        db->exec(
+            "INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel, "
+            "page_renseignement_logiciel, bloquage_touche_logiciel, affichage_temps_logiciel, "
+            "deconnexion_auto_logiciel) VALUES (" +
+            std::to_string(id_espace) + ", " + settings + ")");
+        db->exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" + std::to_string(id_espace) +
+                 ", 'Salle')");
         const long long id_salle = db->insert_id();
-        db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) VALUES (" +
+        db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) "
+                 "VALUES (" +
                  quoted(station_name) + ", '" + kMac + "', " + std::to_string(usage) + ", " +
                  std::to_string(id_salle) + ")");
         id_computer = static_cast<int>(db->insert_id());
@@ -71,10 +81,11 @@ protected:
     }
     // An account; the password is stored as its MD5 digest, computed by the server.
     int add_user(const std::string& login, const std::string& password, int status = 1, int minutes = 120) {
-        db->exec("INSERT INTO tab_user (login_user, pass_user, status_user, temps_user, nom_user, prenom_user) "
-                 "VALUES (" +
-                 quoted(login) + ", MD5(CONVERT(" + quoted(password) + " USING latin1)), " + std::to_string(status) +
-                 ", " + std::to_string(minutes) + ", 'Durand', 'Marie')");
+        db->exec(
+            "INSERT INTO tab_user (login_user, pass_user, status_user, temps_user, nom_user, prenom_user) "
+            "VALUES (" +
+            quoted(login) + ", MD5(CONVERT(" + quoted(password) + " USING latin1)), " +
+            std::to_string(status) + ", " + std::to_string(minutes) + ", 'Durand', 'Marie')");
         return static_cast<int>(db->insert_id());
     }
     void start() {

@@ -24,7 +24,7 @@ bool server_required();
 
 // Changes into a new empty folder for the test's life; the configuration files live there.
 class WorkingFolder {
-public:
+  public:
     WorkingFolder();
     ~WorkingFolder();
     std::string path() const;
@@ -32,13 +32,13 @@ public:
     std::string read_file(const std::string& name) const;
     bool exists(const std::string& name) const;
 
-private:
+  private:
     QTemporaryDir dir_;
     std::string previous_;
 };
 
 class TestDatabase {
-public:
+  public:
     TestDatabase();
     ~TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
@@ -58,20 +58,20 @@ public:
     // Connections the server has open to this test's database (the program must leave none behind).
     long long open_connections();
 
-private:
+  private:
     MYSQL* admin_ = nullptr;
     std::string name_;
     long long last_insert_id_ = 0;
 };
 
 // In a test body: makes the test fail under the test script, or skip elsewhere, when no server answers.
-#define REQUIRE_SERVER()                                                                                               \
-    do {                                                                                                               \
-        std::string why_;                                                                                              \
-        if (!server_available(why_)) {                                                                                \
-            if (server_required()) {                                                                                   \
-                FAIL() << "the private MariaDB server is required: " << why_;                                          \
-            }                                                                                                          \
-            GTEST_SKIP() << "no MariaDB server: " << why_;                                                             \
-        }                                                                                                              \
+#define REQUIRE_SERVER()                                                                                     \
+    do {                                                                                                     \
+        std::string why_;                                                                                    \
+        if (!server_available(why_)) {                                                                       \
+            if (server_required()) {                                                                         \
+                FAIL() << "the private MariaDB server is required: " << why_;                                \
+            }                                                                                                \
+            GTEST_SKIP() << "no MariaDB server: " << why_;                                                   \
+        }                                                                                                    \
     } while (0)

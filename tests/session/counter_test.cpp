@@ -1,0 +1,206 @@
+#include "session/compteur_temps.h"
+#include "tests/support/station_fixture.h"
+#include "ui_compteur_temps.h"
+
+#include <QAction>
+
+namespace {
+
+// settings: "config_menu, page_inscription, page_renseignement, bloquage, affichage_temps, deconnexion_auto"
+class Counter : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        REQUIRE_SERVER();
+        with_database();
+    }
+    void open_session(const std::string& settings, int minutes) {
+        add_room("Espace Jean Moulin", "Poste-01", 1, settings);
+        start();
+        add_user("mdurand", "soleil", 1, minutes);
+        sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+        ASSERT_TRUE(messages.empty());
+        ASSERT_TRUE(window->Timer1.isActive());
+        id_resa = window->session.id_resa;
+        ASSERT_GT(id_resa, 0);
+    }
+    QString shown() const { return window->compteur_temps()->ui()->Compteur_Temps_parcouru->text(); }
+    void tick(int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            window->guarded([this] { window->Timer1Timer(); });
+        }
+    }
+    std::vector<std::string> row() {
+        return db
+            ->rows("SELECT duree_resa, status_resa FROM tab_resa WHERE id_resa=" + std::to_string(id_resa))
+            .at(0);
+    }
+    void expect_locked_again() {
+        EXPECT_FALSE(window->Timer1.isActive());
+        EXPECT_TRUE(window->identification()->isVisible());
+        EXPECT_FALSE(window->compteur_temps()->isVisible());
+        EXPECT_TRUE(window->Timer_premier_plan_application.isActive());
+        EXPECT_TRUE(window->stays_on_top());
+        EXPECT_EQ(window->geometry(), QRect(0, 0, 1920, 1080));
+        EXPECT_EQ(window->session.id_resa, 0);
+    }
+    int id_resa = 0;
+};
+
+} // namespace
+
+TEST_F(Counter, CountingUpShowsTheTimeUsedBeforeEachStep) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("0 s"));
+    tick(60);
+    EXPECT_EQ(shown(), QStringLiteral("1 min 0 s"));
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("1 min 1 s"));
+    window->session.elapsed_seconds = 5400;
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("1 h 30 min 0 s"));
+    const auto* label = window->compteur_temps()->ui()->Compteur_Temps_parcouru;
+    EXPECT_EQ(label->x(), 319 / 2 - label->width() / 2);
+}
+
+TEST_F(Counter, CountingDownStartsFromTheWholeCredit) {
+    open_session("1, 1, 0, 0, 1, 0", 90);
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("1 h 30 min 0 s"));
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("1 h 29 min 59 s"));
+    EXPECT_EQ(window->session.elapsed_seconds, 2u);
+}
+
+TEST_F(Counter, AutomaticLogoutEndsOnTheTickAfterTheCreditInBothDisplays) {
+    for (const char* settings : {"1, 1, 0, 0, 0, 1", "1, 1, 0, 0, 2, 1"}) {
+        SCOPED_TRACE(settings);
+        window.reset();
+        db = std::make_unique<TestDatabase>();
+        db->write_database_file();
+        open_session(settings, 1);
+        tick(60);
+        EXPECT_TRUE(window->Timer1.isActive());
+        EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"}));
+        tick();
+        EXPECT_EQ(row(), (std::vector<std::string>{"1", "1"}));
+        expect_locked_again();
+    }
+}
+
+TEST_F(Counter, WithoutAutomaticLogoutTheCountUpGoesPastTheCredit) {
+    open_session("1, 1, 0, 0, 0, 0", 1);
+    tick(60);
+    EXPECT_EQ(shown(), QStringLiteral("59 s"));
+    tick(); // time used equals the credit: the text stays
+    EXPECT_EQ(shown(), QStringLiteral("59 s"));
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("1 min 1 s"));
+    EXPECT_TRUE(window->Timer1.isActive());
+}
+
+TEST_F(Counter, WithoutAutomaticLogoutTheCountDownRestsAtZero) {
+    open_session("1, 1, 0, 0, 1, 0", 1);
+    tick(60);
+    EXPECT_EQ(shown(), QStringLiteral("1 s"));
+    tick(5);
+    EXPECT_EQ(shown(), QStringLiteral("0 s"));
+    EXPECT_EQ(window->session.remaining_seconds, 0u) << "never wraps round";
+    EXPECT_EQ(window->session.elapsed_seconds, 65u);
+    window->Compteur_Bouton_deconnexionClick();
+    EXPECT_EQ(row(), (std::vector<std::string>{"1", "1"}));
+}
+
+TEST_F(Counter, TheDurationIsInWholeMinutesAndAtLeastOne) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    for (const auto& [seconds, minutes] : std::vector<std::pair<unsigned, std::string>>{
+             {30, "1"}, {119, "1"}, {120, "2"}, {0, "1"}, {7199, "119"}}) {
+        SCOPED_TRACE(seconds);
+        messages.clear();
+        if (!window->Timer1.isActive()) {
+            db->exec("UPDATE tab_resa SET status_resa=1");
+            sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+            ASSERT_TRUE(messages.empty());
+            id_resa = window->session.id_resa;
+        }
+        window->session.elapsed_seconds = seconds;
+        window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->click();
+        EXPECT_EQ(row(), (std::vector<std::string>{minutes, "1"}));
+        expect_locked_again();
+    }
+}
+
+TEST_F(Counter, StaffClosingTheRowEndsTheSessionAtTheNextTick) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    tick(3);
+    db->exec("UPDATE tab_resa SET status_resa=2");
+    tick();
+    EXPECT_TRUE(window->Timer1.isActive()) << "status 2 is not an end";
+    db->exec("UPDATE tab_resa SET status_resa=1");
+    tick();
+    EXPECT_EQ(row(), (std::vector<std::string>{"1", "1"}));
+    expect_locked_again();
+}
+
+TEST_F(Counter, ADeletedRowDoesNotEndTheSession) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    db->exec("DELETE FROM tab_resa");
+    tick(3);
+    EXPECT_TRUE(window->Timer1.isActive());
+    EXPECT_EQ(shown(), QStringLiteral("2 s"));
+    window->Compteur_Bouton_deconnexionClick();
+    EXPECT_EQ(db->count("tab_resa"), 0);
+    expect_locked_again();
+}
+
+TEST_F(Counter, AServerThatCannotBeReachedLetsTheSessionGoOn) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    const std::string good = folder.read_file("Configuration_Base_de_donnee.init");
+    folder.write_file("Configuration_Base_de_donnee.init", "absente\r\n127.0.0.1\r\nkalimo\r\nfaux");
+    tick(5);
+    EXPECT_TRUE(window->Timer1.isActive());
+    EXPECT_EQ(shown(), QStringLiteral("4 s"));
+    EXPECT_TRUE(errors.empty());
+    folder.write_file("Configuration_Base_de_donnee.init", good);
+    tick(115);
+    window->Compteur_Bouton_deconnexionClick();
+    EXPECT_EQ(row(), (std::vector<std::string>{"2", "1"}));
+}
+
+TEST_F(Counter, ANullStatusReportsTheConversionAndTheNextTickGoesOn) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    db->exec("UPDATE tab_resa SET status_resa=NULL");
+    tick();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(db->open_connections(), 0);
+    db->exec("UPDATE tab_resa SET status_resa=0");
+    tick();
+    EXPECT_EQ(shown(), QStringLiteral("0 s"));
+    EXPECT_TRUE(window->Timer1.isActive());
+}
+
+TEST_F(Counter, TheTrayDeconnexionEndsAVisitorSessionToo) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    window->session.elapsed_seconds = 600;
+    window->Dconnexion1->trigger();
+    EXPECT_EQ(row(), (std::vector<std::string>{"10", "1"}));
+    expect_locked_again();
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(Counter, DeconnexionWithNobodySignedInOnlyRestartsTheStation) {
+    add_room();
+    start();
+    db->exec("INSERT INTO tab_resa (id_resa, duree_resa, status_resa) VALUES (1, 90, 0)");
+    window->Dconnexion1->trigger();
+    EXPECT_EQ(db->rows("SELECT duree_resa, status_resa FROM tab_resa"),
+              (std::vector<std::vector<std::string>>{{"90", "0"}}));
+    EXPECT_TRUE(window->identification()->isVisible());
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(Counter, TheDeconnexionButtonNeverTakesTheFocus) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    EXPECT_EQ(window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->focusPolicy(), Qt::NoFocus);
+}
