@@ -1,6 +1,7 @@
 // Linux implementation of the system seam. The station's Windows commands are mapped onto the
 // closest equivalents here, so the same program text acts sensibly on either system.
 #include "platform/platform.h"
+#include "platform/posix/posix_commands.h"
 
 #include <algorithm>
 #include <cctype>
@@ -64,7 +65,7 @@ void spawn_detached(const char* program, const char* const* args) {
 }
 
 class PosixPlatform final : public Platform {
-public:
+  public:
     std::vector<HardwareAddress> adapter_addresses() override {
         // Order by interface index, as the system numbers its adapters; loopback and adapters
         // without a six-byte address are not network cards.
@@ -174,34 +175,19 @@ public:
     }
 
     void run_command(const std::string& command) override {
-        if (command == "start c://Windows//explorer.exe") {
-            // The room's desktop shell, where the site has configured one.
-            static const char* const shell = "/etc/kalimo/desktop-shell";
-            if (access(shell, X_OK) == 0) {
-                const char* const args[] = {shell, nullptr};
-                spawn_detached(shell, args);
-            }
+        const std::string shell = access(posix_desktop_shell, X_OK) == 0 ? posix_desktop_shell : "";
+        const char* session = std::getenv("XDG_SESSION_ID");
+        const std::vector<std::string> words =
+            posix_command_for(command, shell, session == nullptr ? "" : session);
+        if (words.empty()) {
             return;
         }
-        if (command == "shutdown /s /f") {
-            const char* const args[] = {"/usr/bin/systemctl", "poweroff", nullptr};
-            spawn_detached(args[0], args);
-            return;
+        std::vector<const char*> args;
+        for (const std::string& word : words) {
+            args.push_back(word.c_str());
         }
-        if (command == "shutdown /r /f") {
-            const char* const args[] = {"/usr/bin/systemctl", "reboot", nullptr};
-            spawn_detached(args[0], args);
-            return;
-        }
-        if (command == "shutdown /l /f") {
-            const char* session = std::getenv("XDG_SESSION_ID");
-            if (session != nullptr && *session != '\0') {
-                const char* const args[] = {"/usr/bin/loginctl", "terminate-session", session, nullptr};
-                spawn_detached(args[0], args);
-            }
-            return;
-        }
-        // The station knows no other command; anything else is not ours to run.
+        args.push_back(nullptr);
+        spawn_detached(args[0], args.data());
     }
 
     LocalTime local_time() override {
@@ -221,4 +207,29 @@ public:
 
 } // namespace
 
-std::unique_ptr<Platform> make_system_platform() { return std::make_unique<PosixPlatform>(); }
+std::vector<std::string> posix_command_for(const std::string& command, const std::string& desktop_shell,
+                                           const std::string& session_id) {
+    if (command == "start c://Windows//explorer.exe") {
+        if (desktop_shell.empty()) {
+            return {};
+        }
+        return {desktop_shell};
+    }
+    if (command == "shutdown /s /f") {
+        return {"/usr/bin/systemctl", "poweroff"};
+    }
+    if (command == "shutdown /r /f") {
+        return {"/usr/bin/systemctl", "reboot"};
+    }
+    if (command == "shutdown /l /f") {
+        if (session_id.empty()) {
+            return {};
+        }
+        return {"/usr/bin/loginctl", "terminate-session", session_id};
+    }
+    return {}; // the station knows no other command; anything else is not ours to run
+}
+
+std::unique_ptr<Platform> make_system_platform() {
+    return std::make_unique<PosixPlatform>();
+}
