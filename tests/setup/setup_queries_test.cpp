@@ -12,16 +12,6 @@
 
 namespace {
 
-// The server drops a closed connection from its list a moment after the client has gone.
-long long settled_connections(TestDatabase& db) {
-    long long open = db.open_connections();
-    for (int attempt = 0; open != 0 && attempt < 40; ++attempt) {
-        usleep(50 * 1000);
-        open = db.open_connections();
-    }
-    return open;
-}
-
 class SetupQueries : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -81,7 +71,7 @@ TEST_F(SetupQueries, ComputerUsageReadsTheRowOrReportsThatThereIsNone) {
     computer_usage(link, staff, usage, found);
     EXPECT_EQ(usage, 7) << "no server: the outputs stay as the caller set them";
     EXPECT_EQ(found, 9);
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupQueries, AUsageThatIsNotAnIntegerIsAConversionErrorAndTheLinkIsClosed) {
@@ -90,7 +80,7 @@ TEST_F(SetupQueries, AUsageThatIsNotAnIntegerIsAConversionErrorAndTheLinkIsClose
     int found = 0;
     EXPECT_THROW(computer_usage(link, id, usage, found), ConversionError);
     EXPECT_EQ(link.handle, nullptr);
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupQueries, FreeRecordsAreTheRowsWithoutMacInServerOrder) {
@@ -113,7 +103,7 @@ TEST_F(SetupQueries, FreeRecordsAreTheRowsWithoutMacInServerOrder) {
     FixedText<256> negative("kept");
     free_computer_name(link, -1, negative);
     EXPECT_EQ(negative.str(), "");
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupQueries, FreeRecordsWithNoneLeftOrNoServer) {
@@ -145,7 +135,7 @@ TEST_F(SetupQueries, TheUpdateBindsTheNamedRecordOnlyAndWritesTheStationFile) {
               (std::vector<std::string>{"2", "00-1A-2B-3C-4D-5E", "192.168.10.21", "poste-test"}));
     EXPECT_EQ(record(other), (std::vector<std::string>{"0", "", "", ""}));
     EXPECT_EQ(folder.read_file("Configuration_Poste_MAC.init"), "00-1A-2B-3C-4D-5E");
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupQueries, HostileTextsAreStoredAsTheyAre) {
@@ -186,5 +176,5 @@ TEST_F(SetupQueries, ARefusedUpdateAndALostServerHaveTheirOwnResults) {
     EXPECT_EQ(record(free)[1], "");
     EXPECT_EQ(folder.read_file("Configuration_Poste_MAC.init"), "00-1A-2B-3C-4D-55")
         << "the station file is written before the server is asked";
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }

@@ -16,16 +16,6 @@
 
 namespace {
 
-// The server drops a closed connection from its list a moment after the client has gone.
-long long settled_connections(TestDatabase& db) {
-    long long open = db.open_connections();
-    for (int attempt = 0; open != 0 && attempt < 40; ++attempt) {
-        usleep(50 * 1000);
-        open = db.open_connections();
-    }
-    return open;
-}
-
 const QString name_prompt = QStringLiteral("Choisissez le nom du poste ...");
 const QString mac_prompt = QStringLiteral("choisissez votre adresse mac ...");
 const QString no_connection = QStringLiteral("Pas de connexion à la base de données");
@@ -217,7 +207,7 @@ TEST_F(SetupScreen, AKnownStationListsItsOwnNameFirstThenTheFreeOnes) {
     EXPECT_EQ(edits(),
               (QStringList{QString::fromStdString(db->name()), QString::fromStdString(access.host),
                            QString::fromStdString(access.user), QString::fromStdString(access.password)}));
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 
     // A usage the station does not know leaves the radio buttons as they are; a missing file empties the
     // edits.
@@ -279,7 +269,7 @@ TEST_F(SetupScreen, AnUnidentifiedStationListsThePromptsThenFreeRecordsAndNamesT
     select_name(QStringLiteral("Poste-02"));
     select_name(name_prompt);
     EXPECT_EQ(space_label(), QStringLiteral("Espace non défini"));
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupScreen, WithoutFreeRecordsOnlyThePromptIsListed) {
@@ -318,7 +308,7 @@ TEST_F(SetupScreen, TheReloadButtonListsTheRecordsFreeNow) {
     db->exec("DELETE FROM tab_computer WHERE id_computer=" + std::to_string(id_computer));
     p()->Parametrage_bouton_actualiser_nom_poste->click();
     EXPECT_EQ(names(), (QStringList{name_prompt, QStringLiteral("Poste-02")}));
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupScreen, ValiderWritesBothFilesBindsTheRecordAndRestartsIdentified) {
@@ -349,7 +339,7 @@ TEST_F(SetupScreen, ValiderWritesBothFilesBindsTheRecordAndRestartsIdentified) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Animateur"));
     EXPECT_EQ(id()->Identification_label_nom_poste->text(), QStringLiteral("Poste-03"));
     EXPECT_EQ(id()->Identification_label_nom_espace->text(), QStringLiteral("Espace Sud"));
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupScreen, ValiderTakesThePromptItemsAsTheyAre) {
@@ -506,7 +496,7 @@ TEST_F(SetupScreen, ParametresDuringAStaffSessionClosesItsRowAndOpensSetup) {
     window->Paramtres1->trigger();
     EXPECT_EQ(db->scalar("SELECT status_resa FROM tab_resa WHERE id_resa=" + std::to_string(resa)), "7");
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(settled_connections(*db), 0);
+    EXPECT_EQ(db->open_connections(), 0);
 }
 
 TEST_F(SetupScreen, ParametresWithAnyOtherSessionDoesNothing) {

@@ -2,10 +2,12 @@
 
 #include <QDir>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <unistd.h>
 
 #ifndef KALIMO_SOURCE_DIR
@@ -173,6 +175,16 @@ long long TestDatabase::count(const std::string& table) {
 }
 
 long long TestDatabase::open_connections() {
-    return std::stoll(scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB='" + name_ +
-                             "' AND ID <> CONNECTION_ID()"));
+    // A connection the client has just closed stays listed until the server's thread notices; give
+    // it up to two seconds to go before counting it as left open.
+    long long open = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        open = std::stoll(scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB='" + name_ +
+                                 "' AND ID <> CONNECTION_ID()"));
+        if (open == 0) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return open;
 }

@@ -55,7 +55,8 @@ class TestDatabase {
     std::string scalar(const std::string& sql);
     long long count(const std::string& table);
     long long insert_id() const;
-    // Connections the server has open to this test's database (the program must leave none behind).
+    // Connections the server has open to this test's database (the program must leave none behind),
+    // once those just closed have gone.
     long long open_connections();
 
   private:
