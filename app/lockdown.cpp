@@ -12,7 +12,8 @@ namespace {
 bool equals_ignoring_case(const std::string& a, const char* b) {
     std::size_t i = 0;
     for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
             return false;
         }
     }
@@ -70,12 +71,23 @@ void Tlogiciel::Identification_bouton_quitter_logicielClick() {
     close();
 }
 
-void Tlogiciel::Identification_bouton_arret_posteClick() { platform().run_command("shutdown /s /f"); }
+void Tlogiciel::Identification_bouton_arret_posteClick() {
+    platform().run_command("shutdown /s /f");
+}
 
-void Tlogiciel::Identification_bouton_redemarrer_posteClick() { platform().run_command("shutdown /r /f"); }
+void Tlogiciel::Identification_bouton_redemarrer_posteClick() {
+    platform().run_command("shutdown /r /f");
+}
 
-void Tlogiciel::Identification_bouton_fermer_sessionClick() { platform().run_command("shutdown /l /f"); }
+void Tlogiciel::Identification_bouton_fermer_sessionClick() {
+    platform().run_command("shutdown /l /f");
+}
 
-void Tlogiciel::Timer3Timer() { report_station_alive(link, station.id_computer); }
+void Tlogiciel::Timer3Timer() {
+    report_station_alive(link, station.id_computer);
+    if (!pending_closes.empty()) {
+        retry_pending_closes();
+    }
+}
 
 void Tlogiciel::Timer2Timer() {}

@@ -85,7 +85,9 @@ void Tlogiciel::guarded(const std::function<void()>& handler) {
     try {
         handler();
     } catch (const ConversionError& error) {
-        show_error(this, QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(from_cp1252(error.value())));
+        show_error(
+            this,
+            QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(from_cp1252(error.value())));
     }
 }
 
@@ -310,9 +312,11 @@ void Tlogiciel::show_welcome_screen() {
     auto place = [](QWidget* w, int left, int top) { w->move(left, top); };
     QWidget* group = id->group_box_Identification;
     place(group, sw / 2 - group->width() / 2, sh / 2 - group->height() / 2);
-    place(id->Identification_bouton_quitter_logiciel, id->Identification_bouton_quitter_logiciel->x(), wh - 152);
+    place(id->Identification_bouton_quitter_logiciel, id->Identification_bouton_quitter_logiciel->x(),
+          wh - 152);
     place(id->Identification_bouton_arret_poste, id->Identification_bouton_arret_poste->x(), wh - 115);
-    place(id->Identification_bouton_redemarrer_poste, id->Identification_bouton_redemarrer_poste->x(), wh - 78);
+    place(id->Identification_bouton_redemarrer_poste, id->Identification_bouton_redemarrer_poste->x(),
+          wh - 78);
     place(id->Identification_bouton_fermer_session, id->Identification_bouton_fermer_session->x(), wh - 41);
     place(id->Identification_label_bienvenue, 25, 16);
     QWidget* space = id->Identification_label_nom_espace;
@@ -324,7 +328,8 @@ void Tlogiciel::show_welcome_screen() {
     QWidget* name = id->Identification_label_nom_poste;
     place(name, sw / 2 - name->width() / 2 + 400, sh / 2 + name->height() + 200);
 
-    const std::string message = load_space_message(link, station.space_name.c_str(), station.messages_visible);
+    const std::string message =
+        load_space_message(link, station.space_name.c_str(), station.messages_visible);
     id->Identification_memo_message_espace->setPlainText(from_cp1252(message));
     id->Identification_memo_message_espace->setVisible(station.messages_visible == 1);
 }
@@ -348,9 +353,13 @@ void place_staff_login(Identification* panel) {
 
 } // namespace
 
-void Tlogiciel::show_staff_screen() { show_staff_login(false); }
+void Tlogiciel::show_staff_screen() {
+    show_staff_login(false);
+}
 
-void Tlogiciel::show_staff_setup_login() { show_staff_login(true); }
+void Tlogiciel::show_staff_setup_login() {
+    show_staff_login(true);
+}
 
 void Tlogiciel::show_staff_login(bool before_setup) {
     auto* id = identification_->ui();
@@ -359,7 +368,8 @@ void Tlogiciel::show_staff_login(bool before_setup) {
         // A staff member must sign in before the station's set-up can be changed.
         station.setup_required = 1;
     }
-    setWindowTitle(before_setup ? QStringLiteral("Kalimo - Paramétrage") : QStringLiteral("Kalimo - Animateur"));
+    setWindowTitle(before_setup ? QStringLiteral("Kalimo - Paramétrage")
+                                : QStringLiteral("Kalimo - Animateur"));
     station.staff_screen = 1;
     if (before_setup) {
         parametrage_->hide();
@@ -370,9 +380,11 @@ void Tlogiciel::show_staff_login(bool before_setup) {
     id->Identification_bouton_inscription->hide();
     place_staff_login(identification_);
     const int wh = height();
-    id->Identification_bouton_quitter_logiciel->move(id->Identification_bouton_quitter_logiciel->x(), wh - 248);
+    id->Identification_bouton_quitter_logiciel->move(id->Identification_bouton_quitter_logiciel->x(),
+                                                     wh - 248);
     id->Identification_bouton_arret_poste->move(id->Identification_bouton_arret_poste->x(), wh - 218);
-    id->Identification_bouton_redemarrer_poste->move(id->Identification_bouton_redemarrer_poste->x(), wh - 188);
+    id->Identification_bouton_redemarrer_poste->move(id->Identification_bouton_redemarrer_poste->x(),
+                                                     wh - 188);
     id->Identification_bouton_fermer_session->move(id->Identification_bouton_fermer_session->x(), wh - 158);
 }
 

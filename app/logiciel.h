@@ -10,6 +10,7 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAction;
 class QMenu;
@@ -28,7 +29,7 @@ enum WindowLayout { FullScreen = 1, Windowed = 2, CounterCorner = 3 };
 class Tlogiciel : public QMainWindow {
     Q_OBJECT
 
-public:
+  public:
     explicit Tlogiciel(QWidget* parent = nullptr);
     ~Tlogiciel() override;
 
@@ -55,6 +56,19 @@ public:
     // Whether the desktop has a notification area for TrayIcon1; without one a staff session keeps a
     // small corner window instead of vanishing.
     bool tray_available = false;
+
+    // Session closes the server did not take (it was briefly gone); each heartbeat sends them
+    // again, unchanged, until it does. Without this the row would stay open and the person would
+    // be refused on every station.
+    struct PendingClose {
+        int duration_minutes;
+        int closing_status;
+        int id_resa;
+    };
+    std::vector<PendingClose> pending_closes;
+    void retry_pending_closes();
+    // close_session_row, keeping the close for the next heartbeat when the server refuses it.
+    void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa);
 
     // Start-up and screens.
     void FormCreate();
@@ -118,12 +132,12 @@ public:
     // Runs a handler; a database value that is not an integer is reported and ends the handler.
     void guarded(const std::function<void()>& handler);
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override; // FormCloseQuery
     void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void connect_components();
     void connect_session_components();
     void connect_setup_components();

@@ -11,7 +11,7 @@ namespace {
 
 // An exception that escapes an event handler is shown, not allowed to end the station.
 class StationApplication : public QApplication {
-public:
+  public:
     using QApplication::QApplication;
     bool notify(QObject* receiver, QEvent* event) override {
         try {

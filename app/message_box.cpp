@@ -21,6 +21,12 @@ void show_box(QWidget* parent, const QString& text, bool critical) {
 }
 } // namespace
 
-void show_message(QWidget* parent, const QString& text) { show_box(parent, text, false); }
-void show_error(QWidget* parent, const QString& text) { show_box(parent, text, true); }
-void set_message_sink(MessageSink new_sink) { sink() = std::move(new_sink); }
+void show_message(QWidget* parent, const QString& text) {
+    show_box(parent, text, false);
+}
+void show_error(QWidget* parent, const QString& text) {
+    show_box(parent, text, true);
+}
+void set_message_sink(MessageSink new_sink) {
+    sink() = std::move(new_sink);
+}

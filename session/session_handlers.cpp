@@ -338,9 +338,25 @@ void Tlogiciel::end_session() {
         session.elapsed_seconds = 0;
         session.closing_status = 2;
     }
-    close_session_row(link, static_cast<int>(session.elapsed_seconds), session.closing_status,
-                      session.id_resa);
+    close_session_or_retry_later(static_cast<int>(session.elapsed_seconds), session.closing_status,
+                                 session.id_resa);
     start_station();
+}
+
+void Tlogiciel::close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) {
+    if (!close_session_row(link, duration_minutes, closing_status, id_resa) && id_resa > 0) {
+        pending_closes.push_back(PendingClose{duration_minutes, closing_status, id_resa});
+    }
+}
+
+void Tlogiciel::retry_pending_closes() {
+    std::vector<PendingClose> still_pending;
+    for (const PendingClose& close : pending_closes) {
+        if (!close_session_row(link, close.duration_minutes, close.closing_status, close.id_resa)) {
+            still_pending.push_back(close);
+        }
+    }
+    pending_closes.swap(still_pending);
 }
 
 void Tlogiciel::Compteur_Bouton_deconnexionClick() {

@@ -107,8 +107,8 @@ void Tlogiciel::Paramtres1Click() {
     }
     session.elapsed_seconds = 0;
     session.closing_status = 2;
-    close_session_row(link, static_cast<int>(session.elapsed_seconds / 60), session.closing_status,
-                      session.id_resa);
+    close_session_or_retry_later(static_cast<int>(session.elapsed_seconds / 60), session.closing_status,
+                                 session.id_resa);
     // The row is closed: nothing may close it a second time.
     session.id_resa = 0;
     restore_from_tray();

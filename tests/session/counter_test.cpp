@@ -204,3 +204,25 @@ TEST_F(Counter, TheDeconnexionButtonNeverTakesTheFocus) {
     open_session("1, 1, 0, 0, 0, 0", 120);
     EXPECT_EQ(window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->focusPolicy(), Qt::NoFocus);
 }
+
+TEST_F(Counter, ACloseTheServerRefusedIsSentAgainAtEachHeartbeatUntilItIsTaken) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    const std::string good = folder.read_file("Configuration_Base_de_donnee.init");
+    folder.write_file("Configuration_Base_de_donnee.init", "absente\r\n127.0.0.1\r\nkalimo\r\nfaux");
+    window->session.elapsed_seconds = 185;
+    window->Compteur_Bouton_deconnexionClick();
+    EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"})) << "the server did not take it";
+    window->Timer3Timer();
+    window->Timer3Timer();
+    EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"}));
+    ASSERT_EQ(window->pending_closes.size(), 1u);
+
+    folder.write_file("Configuration_Base_de_donnee.init", good);
+    window->Timer3Timer();
+    EXPECT_EQ(row(), (std::vector<std::string>{"3", "1"}));
+    EXPECT_TRUE(window->pending_closes.empty());
+    window->start_station(); // the station restarted without its server and shows set-up until then
+    messages.clear();
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    EXPECT_TRUE(messages.empty()) << "the visitor is no longer held as signed in";
+}

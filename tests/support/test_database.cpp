@@ -26,8 +26,8 @@ MYSQL* connect_admin(const ServerAccess& access, const char* database, std::stri
     const unsigned int timeout = 3;
     mysql_options(handle, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
     mysql_options(handle, MYSQL_SET_CHARSET_NAME, "utf8mb4");
-    if (mysql_real_connect(handle, access.host.c_str(), access.user.c_str(), access.password.c_str(), database,
-                           access.port, nullptr, CLIENT_MULTI_STATEMENTS) == nullptr) {
+    if (mysql_real_connect(handle, access.host.c_str(), access.user.c_str(), access.password.c_str(),
+                           database, access.port, nullptr, CLIENT_MULTI_STATEMENTS) == nullptr) {
         error = mysql_error(handle);
         mysql_close(handle);
         return nullptr;
@@ -37,7 +37,8 @@ MYSQL* connect_admin(const ServerAccess& access, const char* database, std::stri
 
 void run_all(MYSQL* handle, const std::string& sql) {
     if (mysql_real_query(handle, sql.c_str(), sql.size()) != 0) {
-        throw std::runtime_error("SQL failed: " + std::string(mysql_error(handle)) + " in: " + sql.substr(0, 300));
+        throw std::runtime_error("SQL failed: " + std::string(mysql_error(handle)) +
+                                 " in: " + sql.substr(0, 300));
     }
     do {
         if (MYSQL_RES* result = mysql_store_result(handle)) {
@@ -67,7 +68,9 @@ ServerAccess ServerAccess::from_environment() {
     return access;
 }
 
-bool server_required() { return std::getenv("KALIMO_TEST_REQUIRE_DB") != nullptr; }
+bool server_required() {
+    return std::getenv("KALIMO_TEST_REQUIRE_DB") != nullptr;
+}
 
 bool server_available(std::string& why) {
     static int known = -1;
@@ -88,18 +91,26 @@ WorkingFolder::WorkingFolder() {
     QDir::setCurrent(dir_.path());
 }
 
-WorkingFolder::~WorkingFolder() { QDir::setCurrent(QString::fromStdString(previous_)); }
+WorkingFolder::~WorkingFolder() {
+    QDir::setCurrent(QString::fromStdString(previous_));
+}
 
-std::string WorkingFolder::path() const { return dir_.path().toStdString(); }
+std::string WorkingFolder::path() const {
+    return dir_.path().toStdString();
+}
 
 void WorkingFolder::write_file(const std::string& name, const std::string& bytes) const {
     std::ofstream out(path() + "/" + name, std::ios::binary | std::ios::trunc);
     out << bytes;
 }
 
-std::string WorkingFolder::read_file(const std::string& name) const { return slurp(path() + "/" + name); }
+std::string WorkingFolder::read_file(const std::string& name) const {
+    return slurp(path() + "/" + name);
+}
 
-bool WorkingFolder::exists(const std::string& name) const { return QFile::exists(QString::fromStdString(path() + "/" + name)); }
+bool WorkingFolder::exists(const std::string& name) const {
+    return QFile::exists(QString::fromStdString(path() + "/" + name));
+}
 
 TestDatabase::TestDatabase() {
     static std::atomic<int> counter{0};
@@ -138,7 +149,9 @@ void TestDatabase::exec(const std::string& sql) {
     last_insert_id_ = static_cast<long long>(mysql_insert_id(admin_));
 }
 
-long long TestDatabase::insert_id() const { return last_insert_id_; }
+long long TestDatabase::insert_id() const {
+    return last_insert_id_;
+}
 
 std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql) {
     if (mysql_real_query(admin_, sql.c_str(), sql.size()) != 0) {
