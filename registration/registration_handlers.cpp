@@ -208,6 +208,8 @@ void Tlogiciel::Bouton_valider_inscriptionClick() {
     person_already_known(link, v.surname.c_str(), v.first_name.c_str(), v.sex_letter(), v.birth_day,
                          v.birth_month, v.birth_year, v.person_known);
     if (v.person_known == 1) {
+        // Known already, as an account or a pending registration: staff can help them sign in.
+        show_message(this, QStringLiteral("contacter l'animateur"));
         return;
     }
     if (!find_free_login(link, v.first_name.str(), v.surname.str(), v.login)) {
