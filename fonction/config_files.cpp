@@ -57,8 +57,7 @@ bool opened_and_not_empty(std::FILE* file) {
     return true;
 }
 
-template <std::size_t N>
-void read_value(std::FILE* file, FixedText<N>& value) {
+template <std::size_t N> void read_value(std::FILE* file, FixedText<N>& value) {
     std::string line;
     if (read_line(file, line, FixedText<N>::capacity)) {
         value.assign(line);
@@ -67,12 +66,14 @@ void read_value(std::FILE* file, FixedText<N>& value) {
     }
 }
 
-bool has_line_break(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+bool has_line_break(const char* text) {
+    return std::strpbrk(text, "\r\n") != nullptr;
+}
 
 } // namespace
 
-void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host, FixedText<70>& database_user,
-                        FixedText<70>& database_password, int& file_status) {
+void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host,
+                        FixedText<70>& database_user, FixedText<70>& database_password, int& file_status) {
     // Read access is enough: a file an administrator made read-only still configures the station.
     File file(database_file_name, "rb");
     if (!opened_and_not_empty(file.handle)) {

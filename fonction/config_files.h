@@ -8,8 +8,8 @@ extern const char* const database_file_name; // "Configuration_Base_de_donnee.in
 extern const char* const station_file_name;  // "Configuration_Poste_MAC.init"
 
 // file_status: 1 read, 0 missing or empty (the four texts are then left as they were).
-void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host, FixedText<70>& database_user,
-                        FixedText<70>& database_password, int& file_status);
+void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host,
+                        FixedText<70>& database_user, FixedText<70>& database_password, int& file_status);
 // file_status: 1 written, 0 not (the file could not be opened, or a value holds a line break).
 void write_database_file(const char* database_name, const char* database_host, const char* database_user,
                          const char* database_password, int& file_status);

@@ -6,11 +6,11 @@
 #include <string>
 
 class ConversionError : public std::runtime_error {
-public:
+  public:
     explicit ConversionError(const std::string& value);
     const std::string& value() const { return value_; }
 
-private:
+  private:
     std::string value_;
 };
 

@@ -36,8 +36,8 @@ void open_link(DbLink& link, int& connect_status) {
     // strict mode (the default of current servers) would refuse such rows, so this session is not strict.
     mysql_options(link.handle, MYSQL_INIT_COMMAND, "SET SESSION sql_mode=''");
     // An empty password is passed as "", never NULL (NULL would make the library read MYSQL_PWD).
-    link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(), name.c_str(), 0,
-                                        nullptr, 0) != nullptr;
+    link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(),
+                                        name.c_str(), 0, nullptr, 0) != nullptr;
     connect_status = link.connected ? 0 : 1;
 }
 
@@ -53,7 +53,8 @@ void close_link(DbLink& link) {
 namespace {
 
 template <std::size_t N>
-bool compose_into(DbLink& link, FixedText<N>& target, const char* templ, std::initializer_list<SqlValue> values) {
+bool compose_into(DbLink& link, FixedText<N>& target, const char* templ,
+                  std::initializer_list<SqlValue> values) {
     target.clear();
     if (!link.connected || link.handle == nullptr) {
         return false;
@@ -134,11 +135,13 @@ bool compose_into(DbLink& link, FixedText<N>& target, const char* templ, std::in
 
 } // namespace
 
-bool compose(DbLink& link, FixedText<3000>& target, const char* templ, std::initializer_list<SqlValue> values) {
+bool compose(DbLink& link, FixedText<3000>& target, const char* templ,
+             std::initializer_list<SqlValue> values) {
     return compose_into(link, target, templ, values);
 }
 
-bool compose(DbLink& link, FixedText<2000>& target, const char* templ, std::initializer_list<SqlValue> values) {
+bool compose(DbLink& link, FixedText<2000>& target, const char* templ,
+             std::initializer_list<SqlValue> values) {
     return compose_into(link, target, templ, values);
 }
 
@@ -186,7 +189,9 @@ Fetch fetch_row(DbLink& link) {
     return mysql_errno(link.handle) != 0 ? Fetch::Error : Fetch::End;
 }
 
-unsigned int field_count(const DbLink& link) { return link.result != nullptr ? mysql_num_fields(link.result) : 0; }
+unsigned int field_count(const DbLink& link) {
+    return link.result != nullptr ? mysql_num_fields(link.result) : 0;
+}
 
 unsigned long long row_count(const DbLink& link) {
     return link.result != nullptr ? static_cast<unsigned long long>(mysql_num_rows(link.result)) : 0;
@@ -206,4 +211,22 @@ void free_result(DbLink& link) {
     }
     link.result = nullptr;
     link.row = nullptr;
+}
+
+FirstRow first_row(DbLink& link, bool buffered) {
+    if (!run_statement(link)) {
+        return FirstRow::Failed;
+    }
+    if (!(buffered ? store_result(link) : use_result(link))) {
+        return FirstRow::Failed;
+    }
+    switch (fetch_row(link)) {
+    case Fetch::Row:
+        return FirstRow::Present;
+    case Fetch::End:
+        return FirstRow::Absent;
+    case Fetch::Error:
+        break;
+    }
+    return FirstRow::Failed;
 }

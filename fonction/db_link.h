@@ -30,14 +30,14 @@ void close_link(DbLink& link);
 // Opens the link for one operation and closes it (freeing any result left) on every path out,
 // exceptions included.
 class LinkScope {
-public:
+  public:
     LinkScope(DbLink& link, int& connect_status) : link_(link) { open_link(link_, connect_status); }
     explicit LinkScope(DbLink& link) : link_(link) { open_link(link_, local_status_); }
     ~LinkScope() { close_link(link_); }
     LinkScope(const LinkScope&) = delete;
     LinkScope& operator=(const LinkScope&) = delete;
 
-private:
+  private:
     DbLink& link_;
     int local_status_ = 1;
 };
@@ -45,7 +45,7 @@ private:
 // One value for a template's conversion: %d %02d %04d (int), %u %02u %lu (unsigned), %s (text,
 // escaped), %c (one character, escaped).
 class SqlValue {
-public:
+  public:
     enum class Kind { Integer, Unsigned, Text, Character };
     SqlValue(int value) : kind_(Kind::Integer), integer_(value) {}
     SqlValue(unsigned long value) : kind_(Kind::Unsigned), integer_(static_cast<long long>(value)) {}
@@ -62,7 +62,7 @@ public:
     long long integer() const { return integer_; }
     const std::string& text() const { return text_; }
 
-private:
+  private:
     Kind kind_;
     long long integer_ = 0;
     std::string text_;
@@ -70,8 +70,10 @@ private:
 
 // Formats `templ` with `values` into `target`. False (and `target` emptied) when the link is not
 // connected, the values do not match the template, or the result would not fit.
-bool compose(DbLink& link, FixedText<3000>& target, const char* templ, std::initializer_list<SqlValue> values);
-bool compose(DbLink& link, FixedText<2000>& target, const char* templ, std::initializer_list<SqlValue> values);
+bool compose(DbLink& link, FixedText<3000>& target, const char* templ,
+             std::initializer_list<SqlValue> values);
+bool compose(DbLink& link, FixedText<2000>& target, const char* templ,
+             std::initializer_list<SqlValue> values);
 inline bool compose(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {
     return compose(link, link.statement, templ, values);
 }
@@ -88,6 +90,11 @@ bool use_result(DbLink& link);   // streamed
 enum class Fetch { Row, End, Error };
 Fetch fetch_row(DbLink& link);
 unsigned int field_count(const DbLink& link);
+
+// Sends `statement` and reads the first row of its result (buffered or streamed): Present with the
+// row current, Absent when there is none, Failed when the statement, the result or the read failed.
+enum class FirstRow { Present, Absent, Failed };
+FirstRow first_row(DbLink& link, bool buffered);
 unsigned long long row_count(const DbLink& link);
 // Column text of the current row; SQL NULL reads as an empty text.
 const char* column(const DbLink& link, unsigned int index);

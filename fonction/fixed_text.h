@@ -6,15 +6,16 @@
 #include <cstring>
 #include <string>
 
-template <std::size_t N>
-class FixedText {
+template <std::size_t N> class FixedText {
     static_assert(N >= 1, "room for the terminating NUL");
 
-public:
+  public:
     static constexpr std::size_t capacity = N - 1; // characters, without the NUL
 
     FixedText() { data_[0] = '\0'; }
-    FixedText(const char* text) { assign(text); } // NOLINT: texts convert implicitly, like the C buffers they replace
+    FixedText(const char* text) {
+        assign(text);
+    } // NOLINT: texts convert implicitly, like the C buffers they replace
     FixedText(const std::string& text) { assign(text); }
 
     static bool fits(std::size_t length) { return length <= capacity; }
@@ -27,7 +28,9 @@ public:
         data_[kept] = '\0';
         size_ = std::strlen(data_); // an embedded NUL ends the text, as in any C buffer
     }
-    void assign(const char* text) { assign(text == nullptr ? "" : text, text == nullptr ? 0 : std::strlen(text)); }
+    void assign(const char* text) {
+        assign(text == nullptr ? "" : text, text == nullptr ? 0 : std::strlen(text));
+    }
     void assign(const std::string& text) { assign(text.data(), text.size()); }
     FixedText& operator=(const char* text) {
         assign(text);
@@ -37,8 +40,7 @@ public:
         assign(text);
         return *this;
     }
-    template <std::size_t M>
-    FixedText& operator=(const FixedText<M>& other) {
+    template <std::size_t M> FixedText& operator=(const FixedText<M>& other) {
         assign(other.c_str(), other.size());
         return *this;
     }
@@ -55,7 +57,7 @@ public:
     bool operator==(const char* other) const { return std::strcmp(data_, other) == 0; }
     bool operator!=(const char* other) const { return !(*this == other); }
 
-private:
+  private:
     char data_[N];
     std::size_t size_ = 0;
 };

@@ -8,7 +8,9 @@ std::string format_mac(const HardwareAddress& b) {
     return text;
 }
 
-void count_adapters(int& count) { count = static_cast<int>(platform().adapter_addresses().size()); }
+void count_adapters(int& count) {
+    count = static_cast<int>(platform().adapter_addresses().size());
+}
 
 bool adapter_mac_at(int index, std::string& text) {
     // The list is read anew for every index, as the system may have changed it.

@@ -13,8 +13,7 @@ void count_adapters(int& count);
 
 // The MAC text of adapter `index`; an index past the end leaves `text` unchanged.
 bool adapter_mac_at(int index, std::string& text);
-template <std::size_t N>
-void adapter_mac_text(int index, FixedText<N>& text) {
+template <std::size_t N> void adapter_mac_text(int index, FixedText<N>& text) {
     static_assert(N >= 18, "a MAC text needs 18 bytes");
     std::string found;
     if (adapter_mac_at(index, found)) {

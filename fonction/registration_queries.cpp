@@ -64,26 +64,6 @@ static_assert(length_of(registration_columns) == 733, "the column list as the ta
 static_assert(length_of(registration_columns) + widest_values <= FixedText<3000>::capacity,
               "the whole registration always fits statement");
 
-enum class FirstRow { Present, Absent, Failed };
-
-FirstRow first_row(DbLink& link, bool buffered) {
-    if (!run_statement(link)) {
-        return FirstRow::Failed;
-    }
-    if (!(buffered ? store_result(link) : use_result(link))) {
-        return FirstRow::Failed;
-    }
-    switch (fetch_row(link)) {
-    case Fetch::Row:
-        return FirstRow::Present;
-    case Fetch::End:
-        return FirstRow::Absent;
-    case Fetch::Error:
-        break;
-    }
-    return FirstRow::Failed;
-}
-
 constexpr const char* city_names = "SELECT `nom_city` FROM `tab_city`";
 
 } // namespace

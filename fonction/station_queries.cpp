@@ -5,20 +5,6 @@
 
 namespace {
 
-// Runs a statement and reads its first row; false when the statement, the result or the row is missing.
-// `status` (when given) becomes 1 when there is no row.
-enum class FirstRow { Present, Absent, Failed };
-
-FirstRow first_row(DbLink& link, bool buffered) {
-    if (!run_statement(link)) {
-        return FirstRow::Failed;
-    }
-    if (!(buffered ? store_result(link) : use_result(link))) {
-        return FirstRow::Failed;
-    }
-    return fetch_row(link) == Fetch::Row ? FirstRow::Present : FirstRow::Absent;
-}
-
 // Runs one lookup of the space chain: keeps the single column as text.
 template <std::size_t N>
 void chained_lookup(DbLink& link, const char* templ, const char* value, FixedText<N>& found, int& status) {
@@ -39,17 +25,16 @@ void chained_lookup(DbLink& link, const char* templ, const char* value, FixedTex
     free_result(link);
 }
 
-} // namespace
-
-void find_computer_by_mac(DbLink& link, const char* mac, int& id_computer, int& status) {
+// One integer of the computer record. `status` becomes 1 when the server cannot be reached or the
+// record is missing; a failing statement leaves it as it is.
+void integer_lookup(DbLink& link, const char* templ, const SqlValue& key, int& found, int& status) {
     LinkScope scope(link, status);
-    if (!compose(link, "SELECT `id_computer` FROM `tab_computer` WHERE `adresse_mac_computer`= '%s' LIMIT 0,1",
-                 {mac})) {
+    if (!compose(link, templ, {key})) {
         return;
     }
     switch (first_row(link, true)) {
     case FirstRow::Present:
-        id_computer = to_int(column(link, 0));
+        found = to_int(column(link, 0));
         break;
     case FirstRow::Absent:
         status = 1;
@@ -59,27 +44,23 @@ void find_computer_by_mac(DbLink& link, const char* mac, int& id_computer, int& 
     }
 }
 
+} // namespace
+
+void find_computer_by_mac(DbLink& link, const char* mac, int& id_computer, int& status) {
+    integer_lookup(link,
+                   "SELECT `id_computer` FROM `tab_computer` WHERE `adresse_mac_computer`= '%s' LIMIT 0,1",
+                   mac, id_computer, status);
+}
+
 void read_computer_usage(DbLink& link, int id_computer, int& usage_computer, int& status) {
-    LinkScope scope(link, status);
-    if (!compose(link, "SELECT `usage_computer` FROM `tab_computer` WHERE `id_computer`= '%d' LIMIT 0,1",
-                 {id_computer})) {
-        return;
-    }
-    switch (first_row(link, true)) {
-    case FirstRow::Present:
-        usage_computer = to_int(column(link, 0));
-        break;
-    case FirstRow::Absent:
-        status = 1;
-        break;
-    case FirstRow::Failed:
-        break;
-    }
+    integer_lookup(link, "SELECT `usage_computer` FROM `tab_computer` WHERE `id_computer`= '%d' LIMIT 0,1",
+                   id_computer, usage_computer, status);
 }
 
 void read_computer_name(DbLink& link, int id_computer, FixedText<100>& station_name, int& status) {
     LinkScope scope(link);
-    if (!compose(link, "SELECT `nom_computer` FROM `tab_computer` WHERE `id_computer`='%d';", {id_computer})) {
+    if (!compose(link, "SELECT `nom_computer` FROM `tab_computer` WHERE `id_computer`='%d';",
+                 {id_computer})) {
         return;
     }
     switch (first_row(link, false)) {
@@ -99,15 +80,15 @@ void read_space_name(DbLink& link, const char* station_name, FixedText<1000>& sp
     LinkScope scope(link);
     FixedText<32> id_salle;
     FixedText<32> id_espace;
-    chained_lookup(link, "SELECT `id_salle` FROM `tab_computer` WHERE `nom_computer`='%s';", station_name, id_salle,
-                   status);
+    chained_lookup(link, "SELECT `id_salle` FROM `tab_computer` WHERE `nom_computer`='%s';", station_name,
+                   id_salle, status);
     if (status == 0) {
         chained_lookup(link, "SELECT `id_espace` FROM `tab_salle` WHERE `id_salle`='%s';", id_salle.c_str(),
                        id_espace, status);
     }
     if (status == 0) {
-        chained_lookup(link, "SELECT `nom_espace` FROM `tab_espace` WHERE `id_espace`='%s';", id_espace.c_str(),
-                       space_name, status);
+        chained_lookup(link, "SELECT `nom_espace` FROM `tab_espace` WHERE `id_espace`='%s';",
+                       id_espace.c_str(), space_name, status);
     }
 }
 
@@ -115,8 +96,8 @@ void read_space_settings(DbLink& link, const char* space_name, SpaceSettings& se
     LinkScope scope(link);
     FixedText<32> id_espace;
     int found = 1;
-    chained_lookup(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", space_name, id_espace,
-                   found);
+    chained_lookup(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", space_name,
+                   id_espace, found);
     if (!compose(link,
                  "SELECT `config_menu_logiciel`, `page_inscription_logiciel`, `page_renseignement_logiciel`, "
                  "`bloquage_touche_logiciel`, `affichage_temps_logiciel`, `deconnexion_auto_logiciel` FROM "
@@ -167,10 +148,11 @@ std::string load_space_message(DbLink& link, const char* space_name, int& messag
         }
         free_result(link);
     }
-    if (step == 0 && compose(link,
-                             "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='%s' AND "
-                             "`status_message`='0' ORDER BY `id_message` DESC;",
-                             {id_espace})) {
+    if (step == 0 &&
+        compose(link,
+                "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='%s' AND "
+                "`status_message`='0' ORDER BY `id_message` DESC;",
+                {id_espace})) {
         if (run_statement(link) && use_result(link)) {
             step = 1;
             if (fetch_row(link) == Fetch::Row) {
@@ -199,7 +181,8 @@ void report_station_alive(DbLink& link, int id_computer) {
     LinkScope scope(link);
     const LocalTime now = platform().local_time();
     const unsigned long seconds = static_cast<unsigned long>(now.hour) * 3600UL +
-                                  static_cast<unsigned long>(now.minute) * 60UL + static_cast<unsigned long>(now.second);
+                                  static_cast<unsigned long>(now.minute) * 60UL +
+                                  static_cast<unsigned long>(now.second);
     run(link,
         "UPDATE `tab_computer` SET `date_lastetat_computer`='%s', `lastetat_computer`='%lu' WHERE "
         "`id_computer`='%d' ;",
