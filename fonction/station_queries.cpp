@@ -5,9 +5,10 @@
 
 namespace {
 
-// Runs one lookup of the space chain: keeps the single column as text.
+// One text lookup on an open link: keeps the single column; `status` 0 found, 1 no row, unchanged
+// when the statement fails.
 template <std::size_t N>
-void chained_lookup(DbLink& link, const char* templ, const char* value, FixedText<N>& found, int& status) {
+void chained_lookup(DbLink& link, const char* templ, const SqlValue& value, FixedText<N>& found, int& status) {
     if (!compose(link, templ, {value})) {
         return;
     }
@@ -59,21 +60,8 @@ void read_computer_usage(DbLink& link, int id_computer, int& usage_computer, int
 
 void read_computer_name(DbLink& link, int id_computer, FixedText<100>& station_name, int& status) {
     LinkScope scope(link);
-    if (!compose(link, "SELECT `nom_computer` FROM `tab_computer` WHERE `id_computer`='%d';",
-                 {id_computer})) {
-        return;
-    }
-    switch (first_row(link, false)) {
-    case FirstRow::Present:
-        station_name.assign(column(link, 0));
-        status = 0;
-        break;
-    case FirstRow::Absent:
-        status = 1;
-        break;
-    case FirstRow::Failed:
-        break;
-    }
+    chained_lookup(link, "SELECT `nom_computer` FROM `tab_computer` WHERE `id_computer`='%d';", id_computer,
+                   station_name, status);
 }
 
 void read_space_name(DbLink& link, const char* station_name, FixedText<1000>& space_name, int& status) {
