@@ -13,7 +13,7 @@ KALIMO_PACKAGES=(
     libmariadb-dev mariadb-server mariadb-client
     libgtest-dev libgmock-dev
     xvfb xauth imagemagick x11-apps fonts-dejavu-core
-    g++-mingw-w64-x86-64 clang-format
+    g++-mingw-w64-x86-64 wine wine64 clang-format
 )
 
 kalimo_log() {

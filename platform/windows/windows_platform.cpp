@@ -16,17 +16,36 @@ namespace {
 constexpr ULONG adapter_buffer_size = 10240;
 constexpr DWORD terminate_rights = 0x411; // PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ
 
+// A wide system text in the station's code page; characters outside it become '?'.
+std::string narrow(const wchar_t* text) {
+    const int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) {
+        return std::string();
+    }
+    std::string result(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), length, nullptr, nullptr);
+    result.resize(static_cast<std::size_t>(length - 1)); // without the terminating NUL
+    return result;
+}
+
 class WindowsPlatform final : public Platform {
 public:
     std::vector<HardwareAddress> adapter_addresses() override {
         std::vector<HardwareAddress> result;
-        std::vector<unsigned char> buffer(adapter_buffer_size);
+        // 10240 bytes hold about fifteen adapters. A computer with more (virtual switches, VPNs)
+        // gets the size it needs; the list may grow between two calls, hence the few tries.
         ULONG size = adapter_buffer_size;
-        auto* list = reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data());
-        if (GetAdaptersInfo(list, &size) != ERROR_SUCCESS) {
-            return result; // no adapter, or more than the buffer holds: the callers see none
+        std::vector<unsigned char> buffer;
+        DWORD status = ERROR_BUFFER_OVERFLOW;
+        for (int attempt = 0; attempt < 4 && status == ERROR_BUFFER_OVERFLOW; ++attempt) {
+            buffer.resize(size);
+            status = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
         }
-        for (const IP_ADAPTER_INFO* entry = list; entry != nullptr; entry = entry->Next) {
+        if (status != ERROR_SUCCESS) {
+            return result; // no adapter at all, or the list could not be read: the callers see none
+        }
+        for (auto* entry = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()); entry != nullptr;
+             entry = entry->Next) {
             HardwareAddress address{};
             std::memcpy(address.data(), entry->Address, address.size());
             result.push_back(address);
@@ -72,12 +91,14 @@ public:
         if (snapshot == INVALID_HANDLE_VALUE) {
             return entries;
         }
-        PROCESSENTRY32 entry;
+        // The wide entry points, named explicitly: a build that defines UNICODE (as every target
+        // linked with Qt does) must not turn the names into wide texts behind our back.
+        PROCESSENTRY32W entry;
         entry.dwSize = sizeof entry;
-        for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
             ProcessEntry process;
             process.pid = entry.th32ProcessID;
-            process.exe_name = entry.szExeFile;
+            process.exe_name = narrow(entry.szExeFile);
             entries.push_back(process);
         }
         CloseHandle(snapshot);

@@ -1,0 +1,433 @@
+// The Windows platform layer against a real Windows API (Wine in CI): the adapters and their MAC
+// texts, the host name and its address, the process snapshot and the shell killer the station
+// runs, the command interpreter and the clock. Everything goes through the installed platform,
+// as in the station; the system is asked directly only for the reference values.
+//
+// Usage: windows_platform_test.exe [name filter]. kalimo_sleeper.exe must sit beside it.
+#include "fonction/network.h"
+#include "platform/platform.h"
+#include "platform/shell_processes.h"
+#include "tests/windows/check.h"
+
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <iphlpapi.h>
+
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr DWORD signalled = WAIT_OBJECT_0;
+constexpr DWORD still_running = WAIT_TIMEOUT;
+
+std::string hex_pair(unsigned char byte) {
+    static const char digits[] = "0123456789ABCDEF";
+    return {digits[byte >> 4], digits[byte & 0x0F]};
+}
+
+// The MAC text built by hand, independently of format_mac.
+std::string reference_mac(const BYTE* address) {
+    std::string text;
+    for (int i = 0; i < 6; ++i) {
+        text += (i == 0 ? "" : "-") + hex_pair(address[i]);
+    }
+    return text;
+}
+
+// The adapters as the system lists them, read with a buffer of the size it asks for: their MAC
+// texts in list order, and every IPv4 address given to any of them.
+bool reference_adapters(std::vector<std::string>& macs, std::vector<std::string>& addresses) {
+    ULONG size = 0;
+    DWORD status = GetAdaptersInfo(nullptr, &size);
+    if (status == ERROR_NO_DATA) {
+        return true;
+    }
+    if (status != ERROR_BUFFER_OVERFLOW) {
+        return false;
+    }
+    std::vector<unsigned char> buffer(size);
+    status = GetAdaptersInfo(reinterpret_cast<IP_ADAPTER_INFO*>(buffer.data()), &size);
+    if (status != ERROR_SUCCESS) {
+        return false;
+    }
+    for (auto* entry = reinterpret_cast<const IP_ADAPTER_INFO*>(buffer.data()); entry != nullptr;
+         entry = entry->Next) {
+        macs.push_back(reference_mac(entry->Address));
+        for (const IP_ADDR_STRING* address = &entry->IpAddressList; address != nullptr;
+             address = address->Next) {
+            addresses.push_back(address->IpAddress.String);
+        }
+    }
+    return true;
+}
+
+bool is_dotted_ipv4(const std::string& text) {
+    int groups = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t digits = 0;
+        int value = 0;
+        while (i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) && digits < 4) {
+            value = value * 10 + (text[i] - '0');
+            ++i;
+            ++digits;
+        }
+        if (digits == 0 || digits > 3 || value > 255) {
+            return false;
+        }
+        ++groups;
+        if (i < text.size()) {
+            if (text[i] != '.' || groups == 4) {
+                return false;
+            }
+            ++i;
+            if (i == text.size()) {
+                return false; // a trailing dot
+            }
+        }
+    }
+    return groups == 4;
+}
+
+bool equal_ignoring_case(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// IPv4 addresses the resolver gives for a name, asked through getaddrinfo rather than gethostbyname.
+std::vector<std::string> resolver_ipv4_addresses(const std::string& name) {
+    std::vector<std::string> found;
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        return found;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) == 0) {
+        for (const addrinfo* entry = list; entry != nullptr; entry = entry->ai_next) {
+            const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
+            const auto* b = reinterpret_cast<const unsigned char*>(&address->sin_addr);
+            found.push_back(std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) +
+                            "." + std::to_string(b[3]));
+        }
+        freeaddrinfo(list);
+    }
+    WSACleanup();
+    return found;
+}
+
+std::string joined(const std::vector<std::string>& texts) {
+    std::string all;
+    for (const std::string& text : texts) {
+        all += (all.empty() ? "" : ", ") + text;
+    }
+    return all;
+}
+
+std::string own_folder() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, length);
+    return text.substr(0, text.find_last_of("\\/"));
+}
+
+std::string own_file_name() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, length);
+    return text.substr(text.find_last_of("\\/") + 1);
+}
+
+bool file_exists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// A fresh folder under the temporary folder, removed (with what the case put in it) by the caller.
+std::string make_scratch_folder(const char* stem) {
+    char base[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, base);
+    const std::string folder = std::string(base) + stem + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                               std::to_string(GetTickCount());
+    return CreateDirectoryA(folder.c_str(), nullptr) ? folder : std::string();
+}
+
+// The name under which the snapshot lists `pid`, waiting for it to appear; empty when it never does.
+std::string listed_name(DWORD pid) {
+    for (int tries = 0; tries < 100; ++tries) {
+        for (const ProcessEntry& entry : platform().process_snapshot()) {
+            if (entry.pid == pid) {
+                return entry.exe_name;
+            }
+        }
+        Sleep(100);
+    }
+    return std::string();
+}
+
+bool listed(DWORD pid) {
+    for (const ProcessEntry& entry : platform().process_snapshot()) {
+        if (entry.pid == pid) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A copy of the sleeper under a given file name, in its own folder (names that differ only in
+// case are one file on Windows), started and tracked until the case ends.
+struct Child {
+    std::string folder;
+    std::string path;
+    PROCESS_INFORMATION info{};
+    bool started = false;
+
+    DWORD wait(DWORD milliseconds) const { return WaitForSingleObject(info.hProcess, milliseconds); }
+    DWORD exit_code() const {
+        DWORD code = 0xFFFFFFFF;
+        GetExitCodeProcess(info.hProcess, &code);
+        return code;
+    }
+};
+
+bool start_copy(const std::string& sleeper, const std::string& parent, int slot, const std::string& name,
+                Child& child) {
+    child.folder = parent + "\\" + std::to_string(slot);
+    child.path = child.folder + "\\" + name;
+    if (!CreateDirectoryA(child.folder.c_str(), nullptr) ||
+        !CopyFileA(sleeper.c_str(), child.path.c_str(), TRUE)) {
+        return false;
+    }
+    std::string command_line = "\"" + child.path + "\" 60";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    child.started = CreateProcessA(child.path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                                   nullptr, child.folder.c_str(), &startup, &child.info) != 0;
+    return child.started;
+}
+
+void clean_up(Child& child) {
+    if (child.started) {
+        if (child.wait(0) == still_running) {
+            TerminateProcess(child.info.hProcess, 1);
+            child.wait(10000);
+        }
+        CloseHandle(child.info.hThread);
+        CloseHandle(child.info.hProcess);
+        child.started = false;
+    }
+    if (!child.path.empty()) {
+        DeleteFileA(child.path.c_str());
+    }
+    if (!child.folder.empty()) {
+        RemoveDirectoryA(child.folder.c_str());
+    }
+}
+
+} // namespace
+
+CHECK_CASE(mac_texts_are_six_upper_case_pairs) {
+    CHECK_EQ(format_mac({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}), "00-1A-2B-3C-4D-5E");
+    CHECK_EQ(format_mac({0xFF, 0xab, 0xCD, 0xef, 0x09, 0x80}), "FF-AB-CD-EF-09-80");
+    CHECK_EQ(format_mac({0, 0, 0, 0, 0, 0}), "00-00-00-00-00-00");
+}
+
+CHECK_CASE(adapters_are_listed_in_system_order) {
+    std::vector<std::string> expected;
+    std::vector<std::string> addresses;
+    REQUIRE_MSG(reference_adapters(expected, addresses),
+                "GetAdaptersInfo could not be read for the reference list");
+    std::fprintf(stderr, "    the system lists %d adapter(s): %s\n", static_cast<int>(expected.size()),
+                 joined(expected).c_str());
+    REQUIRE_MSG(!expected.empty(), "no adapter on this system: nothing to compare the MAC texts with");
+
+    int count = -1;
+    count_adapters(count);
+    CHECK_EQ(count, static_cast<int>(expected.size()));
+    CHECK_EQ(platform().adapter_addresses().size(), expected.size());
+    for (int index = 0; index < count && index < static_cast<int>(expected.size()); ++index) {
+        FixedText<18> text = "untouched";
+        adapter_mac_text(index, text);
+        CHECK_EQ_MSG(text.str(), expected[static_cast<std::size_t>(index)],
+                     "adapter " + std::to_string(index));
+        CHECK_EQ(text.size(), std::size_t{17});
+    }
+}
+
+CHECK_CASE(an_index_past_the_last_adapter_leaves_the_text_unchanged) {
+    int count = -1;
+    count_adapters(count);
+    REQUIRE(count >= 0);
+    for (int index : {count, count + 1, count + 50, -1}) {
+        FixedText<18> text = "untouched";
+        adapter_mac_text(index, text);
+        CHECK_EQ_MSG(text.str(), "untouched", "index " + std::to_string(index));
+        std::string plain = "untouched";
+        CHECK(!adapter_mac_at(index, plain));
+        CHECK_EQ(plain, "untouched");
+    }
+}
+
+CHECK_CASE(host_name_and_its_first_ipv4_address) {
+    FixedText<16> ip = "unset";
+    FixedText<100> host = "unset";
+    int status = 0;
+    read_ip_and_host_name(ip, host, status);
+    std::fprintf(stderr, "    host name \"%s\", address \"%s\"\n", host.c_str(), ip.c_str());
+    CHECK_EQ(status, 0);
+    REQUIRE(!host.empty());
+    CHECK(host.str() != "unset");
+
+    char dns_name[256] = {};
+    DWORD length = sizeof dns_name;
+    REQUIRE(GetComputerNameExA(ComputerNameDnsHostname, dns_name, &length) != 0);
+    CHECK_MSG(equal_ignoring_case(host.str(), dns_name),
+              "the computer's DNS host name is " + std::string(dns_name));
+
+    CHECK_MSG(is_dotted_ipv4(ip.str()), "not a dotted IPv4 text: " + ip.str());
+    // Windows answers its own name with its adapters' addresses; a resolver may answer with others.
+    std::vector<std::string> known = resolver_ipv4_addresses(host.str());
+    std::vector<std::string> macs;
+    CHECK(reference_adapters(macs, known));
+    bool among = false;
+    for (const std::string& address : known) {
+        among = among || address == ip.str();
+    }
+    CHECK_MSG(among, ip.str() + " is none of this computer's addresses: " + joined(known));
+}
+
+CHECK_CASE(first_ipv4_of_known_and_unknown_names) {
+    std::string address;
+    CHECK(platform().first_ipv4_of("localhost", address));
+    CHECK_EQ(address, "127.0.0.1");
+    address.clear();
+    CHECK(platform().first_ipv4_of("192.0.2.7", address));
+    CHECK_EQ(address, "192.0.2.7");
+    address = "kept";
+    CHECK(!platform().first_ipv4_of("kalimo-no-such-host.invalid", address));
+}
+
+CHECK_CASE(the_snapshot_names_this_program_by_its_file) {
+    const std::string name = listed_name(GetCurrentProcessId());
+    CHECK_EQ(name, own_file_name());
+}
+
+CHECK_CASE(one_call_ends_every_shell_whatever_the_case_and_spares_look_alikes) {
+    const std::string sleeper = own_folder() + "\\kalimo_sleeper.exe";
+    REQUIRE_MSG(file_exists(sleeper), "the helper " + sleeper + " is missing");
+    const std::string scratch = make_scratch_folder("kalimo-shells");
+    REQUIRE(!scratch.empty());
+
+    const std::vector<std::string> shell_names = {"explorer.exe", "EXPLORER.EXE", "Taskmgr.exe"};
+    std::vector<Child> shells(shell_names.size());
+    Child look_alike;
+    const check::Finally cleanup([&] {
+        for (Child& child : shells) {
+            clean_up(child);
+        }
+        clean_up(look_alike);
+        RemoveDirectoryA(scratch.c_str());
+    });
+
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        REQUIRE_MSG(start_copy(sleeper, scratch, static_cast<int>(i), shell_names[i], shells[i]),
+                    "could not start " + shell_names[i] + " (error " + std::to_string(GetLastError()) + ")");
+    }
+    REQUIRE_MSG(start_copy(sleeper, scratch, static_cast<int>(shells.size()), "explorer.exe.bak", look_alike),
+                "could not start explorer.exe.bak (error " + std::to_string(GetLastError()) + ")");
+
+    // The snapshot must show each under its own spelling, or the case-blind match is not exercised.
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        CHECK_EQ(listed_name(shells[i].info.dwProcessId), shell_names[i]);
+    }
+    CHECK_EQ(listed_name(look_alike.info.dwProcessId), "explorer.exe.bak");
+
+    // One call. Wine's own explorer.exe, when it runs, is ended too.
+    const int ended = kill_shell_processes(platform());
+    CHECK_MSG(ended >= static_cast<int>(shells.size()), "ended " + std::to_string(ended));
+
+    for (std::size_t i = 0; i < shells.size(); ++i) {
+        CHECK_EQ_MSG(shells[i].wait(10000), signalled, shell_names[i] + " is still running");
+        CHECK_EQ_MSG(shells[i].exit_code(), DWORD{0}, shell_names[i] + " was not ended with exit code 0");
+        CHECK_MSG(!listed(shells[i].info.dwProcessId), shell_names[i] + " is still in the snapshot");
+    }
+    CHECK_EQ_MSG(look_alike.wait(0), still_running, "explorer.exe.bak is not the shell and must survive");
+    CHECK(listed(look_alike.info.dwProcessId));
+}
+
+CHECK_CASE(ending_a_process_that_does_not_exist_fails) {
+    std::uint32_t unused = 0x3FFFFFFC; // process ids are multiples of four
+    while (listed(unused)) {
+        unused -= 4;
+    }
+    CHECK(!platform().end_process(unused));
+}
+
+CHECK_CASE(commands_reach_the_command_interpreter) {
+    const std::string scratch = make_scratch_folder("kalimo-command");
+    REQUIRE(!scratch.empty());
+    const std::string marker = scratch + "\\marker file.txt";
+    const check::Finally cleanup([&] {
+        DeleteFileA(marker.c_str());
+        RemoveDirectoryA(scratch.c_str());
+    });
+
+    platform().run_command("echo kalimo>\"" + marker + "\"");
+    std::ifstream in(marker);
+    const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    CHECK_EQ(written.substr(0, 6), "kalimo");
+}
+
+CHECK_CASE(local_time_fields_are_in_range_and_agree_with_the_runtime_clock) {
+    const std::time_t before = std::time(nullptr);
+    const LocalTime now = platform().local_time();
+    const std::time_t after = std::time(nullptr);
+    std::fprintf(stderr, "    local time %04d-%02d-%02d %02d:%02d:%02d\n", now.year, now.month, now.day,
+                 now.hour, now.minute, now.second);
+
+    CHECK(now.year >= 2024 && now.year <= 2200);
+    CHECK(now.month >= 1 && now.month <= 12);
+    CHECK(now.day >= 1 && now.day <= 31);
+    CHECK(now.hour >= 0 && now.hour <= 23);
+    CHECK(now.minute >= 0 && now.minute <= 59);
+    CHECK(now.second >= 0 && now.second <= 59);
+
+    // Back through the runtime's own local-time conversion: a field read from the wrong member
+    // (the day of the week for the day, say) shows here even when it stays in range.
+    std::tm fields{};
+    fields.tm_year = now.year - 1900;
+    fields.tm_mon = now.month - 1;
+    fields.tm_mday = now.day;
+    fields.tm_hour = now.hour;
+    fields.tm_min = now.minute;
+    fields.tm_sec = now.second;
+    fields.tm_isdst = -1;
+    const std::time_t back = std::mktime(&fields);
+    CHECK_MSG(back >= before - 2 && back <= after + 2,
+              "off the runtime clock by " + std::to_string(static_cast<long long>(back - before)) + " s");
+    CHECK_EQ(fields.tm_mday, now.day); // mktime normalises a day past the month's end
+}
+
+int main(int argc, char** argv) {
+    auto system = make_system_platform();
+    install_platform(system.get());
+    const int code = check::run_all_cases("windows_platform_test", argc > 1 ? argv[1] : nullptr);
+    install_platform(nullptr);
+    return code;
+}
