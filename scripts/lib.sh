@@ -13,6 +13,8 @@ KALIMO_PACKAGES=(
     libmariadb-dev mariadb-server mariadb-client
     libgtest-dev libgmock-dev
     xvfb xauth imagemagick x11-apps fonts-dejavu-core
+    xdotool x11-utils x11-xserver-utils openbox
+    dpkg-dev desktop-file-utils libglib2.0-bin adduser
     g++-mingw-w64-x86-64 wine wine64 clang-format
 )
 
