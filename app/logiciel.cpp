@@ -26,7 +26,14 @@
 
 Tlogiciel* logiciel = nullptr;
 
+// The images are compiled into the panels' static library; register them before any form uses them.
+// (The registration macro must stand outside every namespace.)
+static void register_images() {
+    Q_INIT_RESOURCE(kalimo);
+}
+
 Tlogiciel::Tlogiciel(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()) {
+    register_images();
     ui_->setupUi(this);
     logiciel = this;
 

@@ -35,7 +35,6 @@ int main(int argc, char* argv[]) {
         install_platform(system.get());
         StationApplication application(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Kalimo"));
-        QApplication::setApplicationDisplayName(QStringLiteral("Kalimo"));
         Tlogiciel window;
         window.show();
         code = QApplication::exec();

@@ -88,17 +88,17 @@ INSERT INTO `tab_city` (`id_city`, `nom_city`) VALUES
 
 -- A few sessions of earlier days, all closed, with their survey answers.
 INSERT INTO `tab_resa` VALUES
-  ('', '1', '1', '2026-12-01', '605', '47', '2026-12-01', '1'),
-  ('', '2', '2', '2026-12-01', '842', '90', '2026-12-01', '1'),
-  ('', '3', '5', '2026-12-02', '540', '0', '2026-12-02', '2'),
-  ('', '1', '3', '2026-12-04', '615', '5', '2026-12-04', '1');
+  (NULL, '1', '1', '2026-12-01', '605', '47', '2026-12-01', '1'),
+  (NULL, '2', '2', '2026-12-01', '842', '90', '2026-12-01', '1'),
+  (NULL, '3', '5', '2026-12-02', '540', '0', '2026-12-02', '2'),
+  (NULL, '1', '3', '2026-12-04', '615', '5', '2026-12-04', '1');
 
 INSERT INTO `rel_utilisation_user` VALUES
-  ('', '2', '1', '2026-12-01'),
-  ('', '6', '1', '2026-12-01'),
-  ('', '10', '2', '2026-12-01'),
-  ('', '13', '2', '2026-12-01'),
-  ('', '11', '3', '2026-12-04');
+  (NULL, '2', '1', '2026-12-01'),
+  (NULL, '6', '1', '2026-12-01'),
+  (NULL, '10', '2', '2026-12-01'),
+  (NULL, '13', '2', '2026-12-01'),
+  (NULL, '11', '3', '2026-12-04');
 
 -- A self-registration waiting for validation (default password: MD5 of 03091992).
 INSERT INTO `tab_inscription_user` (`id_inscription_user`, `date_inscription_user`, `nom_inscription_user`,
@@ -108,6 +108,6 @@ INSERT INTO `tab_inscription_user` (`id_inscription_user`, `date_inscription_use
   `temps_inscription_user`, `csp_inscription_user`, `equipement_inscription_user`, `utilisation_inscription_user`,
   `connaissance_inscription_user`, `info_inscription_user`, `login_inscription_user`, `pass_inscription_user`,
   `status_inscription_user`, `lastvisit_inscription_user`) VALUES
-  ('', '2026-12-05', 'LE BIHAN', 'Gwenaëlle', 'F', '03', '09', '1992', '4 rue des Écluses\r\n', '35170', '2', '',
+  (NULL, '2026-12-05', 'LE BIHAN', 'Gwenaëlle', 'F', '03', '09', '1992', '4 rue des Écluses\r\n', '35170', '2', '',
    '02 99 00 00 00', '06 00 00 00 00', 'gwenaelle.lebihan@example.org', '999', '4', '1', '0', 'Débutant',
    'Cherche un emploi de secrétaire médicale.\r\n', 'gle bihan', 'de20d02e54c21e19b58144ab39ff7e48', '1', '2026-12-05');

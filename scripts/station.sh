@@ -43,10 +43,7 @@ kalimo_write_station_files() {
 
 kalimo_load_demo() {
     local db="${1:?database name}"
-    kalimo_db_load "$db" db/schema.sql || return 1
-    # The demo rows pass '' for their automatic keys, as the stations' own INSERTs do; a strict
-    # server refuses that, so this session relaxes its sql_mode as a station's session does.
-    kalimo_db_sql --default-character-set=utf8mb4 --init-command="SET SESSION sql_mode=''" "$db" <db/demo.sql
+    kalimo_db_load "$db" db/schema.sql db/demo.sql
 }
 
 kalimo_x_start() {

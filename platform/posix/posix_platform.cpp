@@ -4,6 +4,8 @@
 #include "platform/posix/posix_commands.h"
 
 #include <algorithm>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <cctype>
 #include <cerrno>
 #include <csignal>
@@ -64,6 +66,30 @@ void spawn_detached(const char* program, const char* const* args) {
     }
 }
 
+bool is_loopback(const in_addr& address) {
+    return (ntohl(address.s_addr) >> 24) == 127;
+}
+
+// The first IPv4 address of an interface that is up and not loopback; `address` is kept when none.
+void first_interface_address(in_addr& address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) {
+        return;
+    }
+    for (const ifaddrs* each = list; each != nullptr; each = each->ifa_next) {
+        if (each->ifa_addr == nullptr || each->ifa_addr->sa_family != AF_INET ||
+            (each->ifa_flags & IFF_UP) == 0 || (each->ifa_flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        const in_addr candidate = reinterpret_cast<const sockaddr_in*>(each->ifa_addr)->sin_addr;
+        if (!is_loopback(candidate)) {
+            address = candidate;
+            break;
+        }
+    }
+    freeifaddrs(list);
+}
+
 class PosixPlatform final : public Platform {
   public:
     std::vector<HardwareAddress> adapter_addresses() override {
@@ -121,14 +147,29 @@ class PosixPlatform final : public Platform {
         if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
             return false;
         }
-        char text[INET_ADDRSTRLEN] = {};
-        const auto* in = reinterpret_cast<const sockaddr_in*>(list->ai_addr);
-        const bool ok = inet_ntop(AF_INET, &in->sin_addr, text, sizeof text) != nullptr;
-        freeaddrinfo(list);
-        if (ok) {
-            address = text;
+        // Debian maps the machine's own name to a loopback address in /etc/hosts; the address the
+        // room's staff need to see is the one on the network, so loopback comes last.
+        in_addr chosen = reinterpret_cast<const sockaddr_in*>(list->ai_addr)->sin_addr;
+        bool found_network_address = false;
+        for (const addrinfo* each = list; each != nullptr; each = each->ai_next) {
+            const in_addr candidate = reinterpret_cast<const sockaddr_in*>(each->ai_addr)->sin_addr;
+            if (!is_loopback(candidate)) {
+                chosen = candidate;
+                found_network_address = true;
+                break;
+            }
         }
-        return ok;
+        freeaddrinfo(list);
+        char own_name[256] = {};
+        if (!found_network_address && gethostname(own_name, sizeof own_name - 1) == 0 && name == own_name) {
+            first_interface_address(chosen);
+        }
+        char text[INET_ADDRSTRLEN] = {};
+        if (inet_ntop(AF_INET, &chosen, text, sizeof text) == nullptr) {
+            return false;
+        }
+        address = text;
+        return true;
     }
 
     std::vector<ProcessEntry> process_snapshot() override {

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QSystemTrayIcon>
 
 namespace {
 
@@ -304,6 +305,22 @@ TEST_F(StartUp, RunningAgainResetsTheSessionAndHidesRevealedButtons) {
     EXPECT_EQ(window->session.id_resa, 0);
     EXPECT_FALSE(id()->Identification_bouton_quitter_logiciel->isVisible());
     EXPECT_FALSE(id()->Identification_bouton_arret_poste->isVisible());
+}
+
+TEST_F(StartUp, TheImagesAreThereAndTheLogosNeverTakeTheLoginButtonsClicks) {
+    REQUIRE_SERVER();
+    with_database();
+    add_room();
+    start();
+    EXPECT_FALSE(id()->Identification_image_logo_kalimo->pixmap().isNull());
+    EXPECT_FALSE(window->TrayIcon1->icon().isNull());
+    for (QWidget* button : {static_cast<QWidget*>(id()->Identification_bouton_connexion),
+                            static_cast<QWidget*>(id()->Identification_bouton_inscription),
+                            static_cast<QWidget*>(id()->Identification_labeledit_identifiant),
+                            static_cast<QWidget*>(id()->Identification_labeledit_mot_de_passe)}) {
+        const QPoint centre = button->mapTo(window.get(), button->rect().center());
+        EXPECT_EQ(window->childAt(centre), button) << button->objectName().toStdString();
+    }
 }
 
 TEST_F(StartUp, TheTrayMenuOffersParametresAndDeconnexion) {

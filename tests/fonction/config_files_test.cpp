@@ -17,7 +17,7 @@ struct DatabaseValues {
 };
 
 class ConfigFiles : public ::testing::Test {
-protected:
+  protected:
     WorkingFolder folder;
     FakePlatform system;
 };
@@ -28,7 +28,8 @@ TEST_F(ConfigFiles, DatabaseFileIsWrittenWithCrLfAndNoFinalLineEnd) {
     int status = -1;
     write_database_file("kalimo", "10.0.0.5", "station", "s3cret", status);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(folder.read_file("Configuration_Base_de_donnee.init"), "kalimo\r\n10.0.0.5\r\nstation\r\ns3cret");
+    EXPECT_EQ(folder.read_file("Configuration_Base_de_donnee.init"),
+              "kalimo\r\n10.0.0.5\r\nstation\r\ns3cret");
     DatabaseValues values;
     values.read();
     EXPECT_EQ(values.status, 1);
@@ -63,7 +64,8 @@ TEST_F(ConfigFiles, LongValuesSurviveWholeAndDoNotShiftTheNextOnes) {
     const std::string host(200, 'h');
     const std::string password = std::string(69, 'p');
     int status = 0;
-    write_database_file("une_base_au_nom_tres_long", host.c_str(), "utilisateur_long_1234", password.c_str(), status);
+    write_database_file("une_base_au_nom_tres_long", host.c_str(), "utilisateur_long_1234", password.c_str(),
+                        status);
     DatabaseValues values;
     values.read();
     EXPECT_EQ(values.name.str(), "une_base_au_nom_tres_long");

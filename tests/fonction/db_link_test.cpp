@@ -9,7 +9,7 @@
 namespace {
 
 class DbLinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         REQUIRE_SERVER();
         db = std::make_unique<TestDatabase>();
@@ -40,7 +40,8 @@ TEST_F(DbLinkTest, WrongCredentialsUnknownDatabaseOrNoFileAreNotConnected) {
     EXPECT_EQ(status, 1);
     close_link(link);
 
-    folder.write_file("Configuration_Base_de_donnee.init", "no_such_database\r\n127.0.0.1\r\nkalimo\r\nkalimo");
+    folder.write_file("Configuration_Base_de_donnee.init",
+                      "no_such_database\r\n127.0.0.1\r\nkalimo\r\nkalimo");
     open_link(link, status);
     EXPECT_EQ(status, 1);
     close_link(link);
@@ -72,7 +73,8 @@ TEST_F(DbLinkTest, TextValuesAreEscapedAndTheTemplateIsKept) {
     LinkScope scope(link);
     ASSERT_TRUE(compose(link, "SELECT '%s', '%d', '%02d', '%04d', '%lu', '%c' ;",
                         {"L'Atelier \\ %s \"x\"", -5, 7, 42, 86399UL, SqlValue::character('\'')}));
-    EXPECT_EQ(link.statement.str(), "SELECT 'L\\'Atelier \\\\ %s \\\"x\\\"', '-5', '07', '0042', '86399', '\\'' ;");
+    EXPECT_EQ(link.statement.str(),
+              "SELECT 'L\\'Atelier \\\\ %s \\\"x\\\"', '-5', '07', '0042', '86399', '\\'' ;");
     ASSERT_TRUE(run_statement(link));
     ASSERT_TRUE(store_result(link));
     ASSERT_EQ(fetch_row(link), Fetch::Row);

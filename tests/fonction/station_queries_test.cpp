@@ -5,10 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
+
 namespace {
 
 class StationQueries : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         REQUIRE_SERVER();
         db = std::make_unique<TestDatabase>();
@@ -18,9 +21,11 @@ protected:
     int add_station(const std::string& space, const std::string& name, const std::string& mac, int usage) {
         db->exec("INSERT INTO tab_espace (nom_espace) VALUES ('" + space + "')");
         const long long id_espace = db->insert_id();
-        db->exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" + std::to_string(id_espace) + ", 'Salle')");
+        db->exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" + std::to_string(id_espace) +
+                 ", 'Salle')");
         const long long id_salle = db->insert_id();
-        db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) VALUES ('" +
+        db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) "
+                 "VALUES ('" +
                  name + "', '" + mac + "', " + std::to_string(usage) + ", " + std::to_string(id_salle) + ")");
         return static_cast<int>(db->insert_id());
     }
@@ -39,7 +44,8 @@ TEST_F(StationQueries, TheChainFindsIdUsageNameSpaceAndSettings) {
     const int id = add_station("Espace Jean Moulin", "Poste-01", "00-1A-2B-3C-4D-5E", 1);
     db->exec("INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel, "
              "page_renseignement_logiciel, bloquage_touche_logiciel, affichage_temps_logiciel, "
-             "deconnexion_auto_logiciel) VALUES (" + space_id("Espace Jean Moulin") + ", 1, 0, 1, 5, 2, 1)");
+             "deconnexion_auto_logiciel) VALUES (" +
+             space_id("Espace Jean Moulin") + ", 1, 0, 1, 5, 2, 1)");
     int status = 0;
     int id_computer = 0;
     find_computer_by_mac(link, "00-1A-2B-3C-4D-5E", id_computer, status);
@@ -117,7 +123,8 @@ TEST_F(StationQueries, TheLastSettingsRowWinsAndNoRowKeepsZeros) {
     add_station("Deux", "P1", "00-00-00-00-00-01", 1);
     add_station("Aucun", "P2", "00-00-00-00-00-02", 1);
     const std::string id = space_id("Deux");
-    db->exec("INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel) VALUES (" +
+    db->exec("INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel) "
+             "VALUES (" +
              id + ", 1, 1), (" + id + ", 0, 1)");
     SpaceSettings settings;
     read_space_settings(link, "Deux", settings);
@@ -146,8 +153,9 @@ TEST_F(StationQueries, HostileNamesWorkAndChangeNothing) {
     add_station(space, name, "00-00-00-00-00-01", 1);
     db->exec("INSERT INTO tab_config_logiciel (id_espace, affichage_temps_logiciel) VALUES (" +
              db->scalar("SELECT MAX(id_espace) FROM tab_espace") + ", 3)");
-    db->exec("INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES ('Bonjour', " +
-             db->scalar("SELECT MAX(id_espace) FROM tab_espace") + ", 0)");
+    db->exec(
+        "INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES ('Bonjour', " +
+        db->scalar("SELECT MAX(id_espace) FROM tab_espace") + ", 0)");
     FixedText<1000> found;
     int status = 1;
     read_space_name(link, "Poste '; DROP TABLE tab_user; --", found, status);
@@ -166,7 +174,8 @@ TEST_F(StationQueries, NetworkWideMessageWinsOverTheSpaceOneAndNewestWins) {
     add_station("Espace", "P1", "00-00-00-00-00-01", 1);
     const std::string id = space_id("Espace");
     db->exec("INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES "
-             "('ancien', '" + id + "', 0), ('récent', '" + id + "', 0), ('inactif', '" + id + "', 1)");
+             "('ancien', '" +
+             id + "', 0), ('récent', '" + id + "', 0), ('inactif', '" + id + "', 1)");
     int visible = 0;
     EXPECT_EQ(load_space_message(link, "Espace", visible), "r\xe9\x63\x65nt");
     EXPECT_EQ(visible, 1);
@@ -182,7 +191,8 @@ TEST_F(StationQueries, NoMessageOrNoServerHidesTheMemo) {
     int visible = 1;
     EXPECT_EQ(load_space_message(link, "Espace", visible), "");
     EXPECT_EQ(visible, 0);
-    db->exec("INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES ('x', '0', 0)");
+    db->exec(
+        "INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES ('x', '0', 0)");
     std::remove("Configuration_Base_de_donnee.init");
     visible = 1;
     EXPECT_EQ(load_space_message(link, "Espace", visible), "");
@@ -191,7 +201,8 @@ TEST_F(StationQueries, NoMessageOrNoServerHidesTheMemo) {
 
 TEST_F(StationQueries, AFailingSpaceMessageStatementSkipsTheNetworkWideOne) {
     add_station("Espace", "P1", "00-00-00-00-00-01", 1);
-    db->exec("INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES ('x', '0', 0)");
+    db->exec(
+        "INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES ('x', '0', 0)");
     db->exec("DROP TABLE tab_message_kalimo");
     int visible = 1;
     EXPECT_EQ(load_space_message(link, "Espace", visible), "");
@@ -203,15 +214,38 @@ TEST_F(StationQueries, HeartbeatWritesDateAndSecondsSinceMidnight) {
     const int other = add_station("Autre", "P2", "00-00-00-00-00-02", 1);
     system.now = LocalTime{2026, 12, 7, 0, 0, 3};
     report_station_alive(link, id);
-    EXPECT_EQ(db->scalar("SELECT CONCAT(date_lastetat_computer, ' ', lastetat_computer) FROM tab_computer WHERE "
-                         "id_computer=" + std::to_string(id)),
-              "2026-12-07 3");
+    EXPECT_EQ(
+        db->scalar("SELECT CONCAT(date_lastetat_computer, ' ', lastetat_computer) FROM tab_computer WHERE "
+                   "id_computer=" +
+                   std::to_string(id)),
+        "2026-12-07 3");
     system.now = LocalTime{2026, 12, 7, 23, 59, 59};
     report_station_alive(link, id);
-    EXPECT_EQ(db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(id)),
-              "86399");
-    EXPECT_EQ(db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(other)),
-              "0");
+    EXPECT_EQ(
+        db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(id)),
+        "86399");
+    EXPECT_EQ(
+        db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(other)),
+        "0");
     report_station_alive(link, 0); // before identification: matches no row
     EXPECT_EQ(db->scalar("SELECT COUNT(*) FROM tab_computer WHERE lastetat_computer=86399"), "1");
+}
+
+TEST_F(StationQueries, TheDemoRoomLoadsOnADefaultStrictServerAndIdentifiesItsStations) {
+    std::ifstream file(std::string(KALIMO_SOURCE_DIR) + "/db/demo.sql", std::ios::binary);
+    std::stringstream demo;
+    demo << file.rdbuf();
+    ASSERT_FALSE(demo.str().empty());
+    db->exec(demo.str());
+    const std::string mac =
+        db->scalar("SELECT adresse_mac_computer FROM tab_computer WHERE nom_computer='Poste-01'");
+    int status = 0;
+    int id_computer = 0;
+    find_computer_by_mac(link, mac.c_str(), id_computer, status);
+    ASSERT_EQ(status, 0);
+    FixedText<1000> space;
+    read_space_name(link, "Poste-01", space, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(space.str().empty());
+    EXPECT_GE(db->count("tab_utilisation"), 16);
 }
