@@ -57,6 +57,15 @@ void Tlogiciel::Timer3Timer() {
     if (!pending_closes.empty()) {
         retry_pending_closes();
     }
+    // Nobody is in a session while the welcome screen waits for the server.
+    if (awaiting_server && session.id_resa == 0 && !Timer1.isActive()) {
+        int connect_status = 1;
+        open_link(link, connect_status);
+        close_link(link);
+        if (connect_status == 0) {
+            start_station();
+        }
+    }
 }
 
 void Tlogiciel::Timer2Timer() {}

@@ -175,6 +175,7 @@ void Tlogiciel::show_only(QWidget* panel) {
 
 void Tlogiciel::start_station() {
     auto* id = identification_->ui();
+    awaiting_server = false;
     session.credit_minutes = 0;
     set_stay_on_top(true);
     kill_shell_processes(platform());
@@ -245,6 +246,10 @@ void Tlogiciel::route_unidentified_station() {
     close_link(link);
     if (station.db_check == 0) {
         show_staff_setup_login();
+    } else if (station.usage_computer == 1 && station.id_computer > 0) {
+        // Identified as a visitor station earlier in this run: the server is gone, not the set-up.
+        show_welcome_screen();
+        awaiting_server = true;
     } else {
         show_setup_screen();
     }

@@ -70,6 +70,11 @@ class Tlogiciel : public QMainWindow {
     // close_session_row, keeping the close for the next heartbeat when the server refuses it.
     void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa);
 
+    // A visitor station that lost its server stays locked on its welcome screen rather than offering
+    // the set-up screen, which can be closed; each heartbeat tries the server and identifies the
+    // station again once it answers.
+    bool awaiting_server = false;
+
     // Start-up and screens.
     void FormCreate();
     void start_station();

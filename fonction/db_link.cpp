@@ -15,7 +15,9 @@ void open_link(DbLink& link, int& connect_status) {
     FixedText<70> password;
     int file_status = 0;
     read_database_file(name, host, user, password, file_status);
-    if (file_status != 1) {
+    // Given no user name, the client library would sign in as the system account running the
+    // station: a file without one has no credentials.
+    if (file_status != 1 || user.empty()) {
         link.handle = nullptr;
         connect_status = 1;
         return;

@@ -93,8 +93,9 @@ void Tlogiciel::Identification_bouton_connexionClick() {
     };
 
     // Accounts are stored in the stations' code page: a text with characters outside it cannot be
-    // any account's, and must not be folded into one that is.
-    if (encodable_in_cp1252(login) && encodable_in_cp1252(password)) {
+    // any account's, and must not be folded into one that is. Nor can a login holding a NUL, which
+    // would end it early and name the account of its first part.
+    if (encodable_in_cp1252(login) && encodable_in_cp1252(password) && !login.contains(QChar(0))) {
         const std::string digest = password_digest(to_cp1252(password));
         try {
             lookup_account(link, to_cp1252(login).c_str(), digest.c_str(), session.id_user,

@@ -46,7 +46,8 @@ std::string item_bytes(const QComboBox* list, int index) {
 }
 
 // Adds the name of every free computer record, except `skip` and names already listed; a record
-// without a name cannot be told from another and is not offered.
+// without a name cannot be told from another and is not offered, nor one whose name is longer than
+// the station keeps (it would be bound, then never identify the station).
 void add_free_names(DbLink& link, QComboBox* list, const std::string& skip) {
     std::set<std::string> listed;
     listed.insert(skip);
@@ -55,7 +56,8 @@ void add_free_names(DbLink& link, QComboBox* list, const std::string& skip) {
     for (int index = 0; index < count; ++index) {
         FixedText<256> name;
         free_computer_name(link, index, name);
-        if (!name.empty() && listed.insert(name.str()).second) {
+        if (!name.empty() && decltype(StationState::station_name)::fits(name.size()) &&
+            listed.insert(name.str()).second) {
             add_item(list, name.str());
         }
     }
