@@ -307,6 +307,56 @@ void Tlogiciel::apply_window_layout(int layout) {
     }
 }
 
+namespace {
+
+// The logos' design places suit the 950x600 window. Full screen, whatever its size, the product's
+// logo goes to the top-right corner and the partners' logos to a row under the login group, clear of
+// the space's name and the group's buttons.
+void place_logos_full_screen(Identification* panel, int screen_width) {
+    auto* id = panel->ui();
+    QWidget* product = id->Identification_image_logo_kalimo;
+    product->move(screen_width - product->width() - 25, 16);
+    const QWidget* group = id->group_box_Identification;
+    const std::vector<QWidget*> partners = {id->Identification_image_logo1, id->Identification_image_logo2,
+                                            id->Identification_logo3};
+    const int spacing = 10;
+    int row_width = spacing * static_cast<int>(partners.size() - 1);
+    for (const QWidget* logo : partners) {
+        row_width += logo->width();
+    }
+    int left = screen_width / 2 - row_width / 2;
+    for (QWidget* logo : partners) {
+        logo->move(left, group->y() + group->height() + 40);
+        left += logo->width() + spacing;
+    }
+}
+
+void place_logos_windowed(Identification* panel) {
+    auto* id = panel->ui();
+    id->Identification_image_logo_kalimo->move(640, 8);
+    id->Identification_image_logo1->move(560, 520);
+    id->Identification_image_logo2->move(690, 520);
+    id->Identification_logo3->move(820, 520);
+}
+
+void place_staff_login(Identification* panel) {
+    auto* id = panel->ui();
+    auto place = [](QWidget* w, int left, int top) { w->move(left, top); };
+    const int mid = 475;
+    place(id->Identification_label_bienvenue, 25, 16);
+    QWidget* space = id->Identification_label_nom_espace;
+    place(space, mid - space->width() / 2, 80);
+    QWidget* staff = id->Identification_label_message_animateur;
+    place(staff, mid - staff->width() / 2, 128);
+    QWidget* name = id->Identification_label_nom_poste;
+    place(name, mid - name->width() / 2 + 100, 480);
+    QWidget* group = id->group_box_Identification;
+    place(group, mid - group->width() / 2, 300 - group->height() / 2 + 20);
+    place_logos_windowed(panel);
+}
+
+} // namespace
+
 void Tlogiciel::show_welcome_screen() {
     auto* id = identification_->ui();
     Timer_premier_plan_application.start();
@@ -339,31 +389,13 @@ void Tlogiciel::show_welcome_screen() {
     place(memo, sw / 2 - group->width() / 2 - 50 - memo->width(), sh / 2 - memo->height() / 2);
     QWidget* name = id->Identification_label_nom_poste;
     place(name, sw / 2 - name->width() / 2 + 400, sh / 2 + name->height() + 200);
+    place_logos_full_screen(identification_, sw);
 
     const std::string message =
         load_space_message(link, station.space_name.c_str(), station.messages_visible);
     id->Identification_memo_message_espace->setPlainText(from_cp1252(message));
     id->Identification_memo_message_espace->setVisible(station.messages_visible == 1);
 }
-
-namespace {
-
-void place_staff_login(Identification* panel) {
-    auto* id = panel->ui();
-    auto place = [](QWidget* w, int left, int top) { w->move(left, top); };
-    const int mid = 475;
-    place(id->Identification_label_bienvenue, 25, 16);
-    QWidget* space = id->Identification_label_nom_espace;
-    place(space, mid - space->width() / 2, 80);
-    QWidget* staff = id->Identification_label_message_animateur;
-    place(staff, mid - staff->width() / 2, 128);
-    QWidget* name = id->Identification_label_nom_poste;
-    place(name, mid - name->width() / 2 + 100, 480);
-    QWidget* group = id->group_box_Identification;
-    place(group, mid - group->width() / 2, 300 - group->height() / 2 + 20);
-}
-
-} // namespace
 
 void Tlogiciel::show_staff_screen() {
     show_staff_login(false);

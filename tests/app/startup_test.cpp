@@ -335,3 +335,28 @@ TEST_F(StartUp, TheTrayMenuOffersParametresAndDeconnexion) {
     EXPECT_EQ(window->Timer3.interval(), 5000);
     EXPECT_EQ(window->Timer_premier_plan_application.interval(), 1000);
 }
+
+TEST_F(StartUp, NothingOnTheWelcomeScreenCoversAnythingElse) {
+    REQUIRE_SERVER();
+    with_database();
+    add_room();
+    add_message("Bonjour");
+    start();
+    const std::vector<QWidget*> parts = {id()->group_box_Identification,
+                                         id()->Identification_memo_message_espace,
+                                         id()->Identification_label_nom_espace,
+                                         id()->Identification_label_nom_poste,
+                                         id()->Identification_label_bienvenue,
+                                         id()->Identification_image_logo_kalimo,
+                                         id()->Identification_image_logo1,
+                                         id()->Identification_image_logo2,
+                                         id()->Identification_logo3};
+    const QRect screen(0, 0, 1920, 1080);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        EXPECT_TRUE(screen.contains(parts[i]->geometry())) << parts[i]->objectName().toStdString();
+        for (std::size_t j = i + 1; j < parts.size(); ++j) {
+            EXPECT_FALSE(parts[i]->geometry().intersects(parts[j]->geometry()))
+                << parts[i]->objectName().toStdString() << " and " << parts[j]->objectName().toStdString();
+        }
+    }
+}
