@@ -315,3 +315,18 @@ TEST_F(SignIn, AServerGoneAtSignInRefusesLikeAWrongPassword) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], QStringLiteral("Identifiant ou mot de passe incorrect"));
 }
+
+TEST_F(SignIn, ParametresBringsTheStaffSessionBackFromTheNotificationAreaIntoSetUp) {
+    add_room("Espace Jean Moulin", "Poste-Accueil", 2);
+    start();
+    window->tray_available = true;
+    add_user("responsable", "kerlann", 3);
+    sign_in(QStringLiteral("responsable"), QStringLiteral("kerlann"));
+    ASSERT_FALSE(window->isVisible());
+    window->Paramtres1->trigger();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->parametrage()->isVisible());
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Paramétrage"));
+    EXPECT_EQ(db->rows("SELECT duree_resa, status_resa FROM tab_resa"),
+              (std::vector<std::vector<std::string>>{{"0", "2"}}));
+}
