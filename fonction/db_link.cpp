@@ -3,10 +3,12 @@
 #include "fonction/config_files.h"
 
 #include <cstring>
+#include <strings.h>
 #include <vector>
 
 void open_link(DbLink& link, int& connect_status) {
     link.connected = false;
+    link.session_relaxed = false;
     link.result = nullptr;
     link.row = nullptr;
     FixedText<255> name;
@@ -34,9 +36,6 @@ void open_link(DbLink& link, int& connect_status) {
     mysql_options(link.handle, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
     // latin1 on the server is Windows-1252, the stations' code page.
     mysql_options(link.handle, MYSQL_SET_CHARSET_NAME, "latin1");
-    // The statements give an empty text for automatic keys and quote every integer; a server in a
-    // strict mode (the default of current servers) would refuse such rows, so this session is not strict.
-    mysql_options(link.handle, MYSQL_INIT_COMMAND, "SET SESSION sql_mode=''");
     // An empty password is passed as "", never NULL (NULL would make the library read MYSQL_PWD).
     link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(),
                                         name.c_str(), 0, nullptr, 0) != nullptr;
@@ -157,9 +156,36 @@ bool append_tail(DbLink& link) {
     return true;
 }
 
+namespace {
+
+// A SELECT without double quotes means the same in every sql_mode the station can meet: the strict
+// modes judge only the values that INSERT and UPDATE write, and ANSI_QUOTES changes only what double
+// quotes mean.
+bool reads_the_same_in_any_mode(const FixedText<3000>& statement) {
+    const char* text = statement.c_str();
+    while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') {
+        ++text;
+    }
+    return strncasecmp(text, "SELECT", 6) == 0 && std::strchr(text, '"') == nullptr;
+}
+
+} // namespace
+
 bool run_statement(DbLink& link) {
     if (!link.connected || link.handle == nullptr || link.statement.empty()) {
         return false;
+    }
+    // The statements give an empty text for automatic keys and quote every integer; a server in a
+    // strict mode (the default of current servers) would refuse such rows, and the survey lookup
+    // quotes its text with double quotes. So the session leaves strict mode (and ANSI_QUOTES) before
+    // its first statement that depends on them. A link that only reads (the status poll every second,
+    // the start-up chain) is spared that extra round trip to the server.
+    if (!link.session_relaxed && !reads_the_same_in_any_mode(link.statement)) {
+        static const char relax[] = "SET SESSION sql_mode=''";
+        if (mysql_real_query(link.handle, relax, sizeof relax - 1) != 0) {
+            return false;
+        }
+        link.session_relaxed = true;
     }
     return mysql_real_query(link.handle, link.statement.c_str(), link.statement.size()) == 0;
 }

@@ -17,6 +17,8 @@ struct DbLink {
     FixedText<3000> statement;
     FixedText<2000> statement_tail;
     bool connected = false;
+    // The session's sql_mode has been made non-strict (done before the first statement that needs it).
+    bool session_relaxed = false;
 };
 
 // Connection bounds: a server that does not answer must not freeze the station.

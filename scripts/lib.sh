@@ -2,7 +2,8 @@
 #
 # kalimo_install_packages   install the Debian packages the build, the tests and the demo need
 # kalimo_build PRESET       configure and build one CMake preset (build/PRESET)
-# kalimo_db_start DIR       start a private MariaDB with its data under DIR, on loopback and a free port
+# kalimo_db_start DIR [OPT...]  start a private MariaDB with its data under DIR, on loopback and a free
+#                           port; any further arguments are extra mariadbd options (e.g. --max-connections=3000)
 # kalimo_db_stop            stop that server (safe to call twice, or when it never started)
 # kalimo_db_trap            stop the server on every exit path of the calling script
 # kalimo_db_load DB FILE... (re)create database DB and load the SQL files into it
@@ -11,7 +12,7 @@ KALIMO_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libmariadb-dev mariadb-server mariadb-client
-    libgtest-dev libgmock-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick x11-apps fonts-dejavu-core
     xdotool x11-utils x11-xserver-utils openbox
     dpkg-dev desktop-file-utils libglib2.0-bin adduser
@@ -84,6 +85,8 @@ kalimo_db_sql() {
 
 kalimo_db_start() {
     local dir="${1:?kalimo_db_start needs a directory}"
+    shift
+    local server_options=("$@")
     mkdir -p "$dir"
     dir="$(cd "$dir" && pwd)"
     local datadir="$dir/data"
@@ -133,7 +136,7 @@ kalimo_db_start() {
             --port="$port" --bind-address=127.0.0.1 --skip-name-resolve \
             --character-set-server=latin1 --collation-server=latin1_swedish_ci \
             --innodb-buffer-pool-size=64M --innodb-log-file-size=16M \
-            --log-error="$errlog" </dev/null >/dev/null 2>&1 &
+            --log-error="$errlog" "${server_options[@]}" </dev/null >/dev/null 2>&1 &
         pid=$!
         waited=0
         while [ "$waited" -lt 60 ]; do

@@ -1,0 +1,487 @@
+// Plays N stations against one server with the program's own operations: while a session is open
+// its row is polled every second, every station beats every five seconds, and every few minutes a
+// session ends (close_session_row) and, a little later, a visitor signs in again (lookup_account,
+// compute_credit, open_session_row). Each station is one thread, as each station has one UI thread,
+// and each connects from its own loopback address (127.0.0.2 to 127.0.0.251), as real stations
+// come from their own addresses: the client's ports of closed connections wait in TIME_WAIT per
+// source address.
+//
+// The operations are the program's, unchanged; the source address is bound by the client-library
+// hook (bench/support/client_hooks.h) around open_link's own mysql_real_connect.
+//
+// Flags: --stations=N --seconds=S (measured) --warmup=W --report=FILE (appends one table row).
+#include "bench/support/bench_database.h"
+#include "bench/support/bench_platform.h"
+#include "bench/support/bench_report.h"
+#include "bench/support/client_hooks.h"
+#include "fonction/db_link.h"
+#include "fonction/session_queries.h"
+#include "fonction/station_queries.h"
+#include "fonction/text.h"
+
+#include <mysql.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <pthread.h>
+#include <random>
+#include <sstream>
+#include <string>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum Kind { Poll, Beat, LookupAccount, ComputeCredit, OpenSession, CloseSession, KindCount };
+const char* const kind_names[KindCount] = {"poll_session_status", "report_station_alive",
+                                           "lookup_account",      "compute_credit",
+                                           "open_session_row",    "close_session_row"};
+
+struct Sample {
+    float latency_ms;
+    float late_ms; // how long after its due time the operation started
+    unsigned char kind;
+    bool error;
+};
+
+struct Station {
+    int index = 0;
+    int id_computer = 0;
+    int id_user = 0;
+    std::string login;
+    std::string digest;
+    std::string source;
+    bool in_session = false;
+    int id_resa = 0;
+    double session_left_s = 0; // of the session open at the start
+    std::vector<Sample> samples;
+};
+
+Clock::time_point start_time;   // stations begin
+Clock::time_point measure_from; // after the warm-up
+Clock::time_point end_time;
+
+double uniform(std::mt19937& rng, double low, double high) {
+    return std::uniform_real_distribution<double>(low, high)(rng);
+}
+
+Clock::time_point after(Clock::time_point t, double seconds) {
+    return t + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+double ms_between(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+void run_station(Station& s) {
+    mysql_thread_init();
+    client_hooks::bind_thread_to(s.source.c_str());
+    std::mt19937 rng(static_cast<unsigned int>(s.index) * 7919U + 17U);
+    DbLink link;
+    Clock::time_point next_beat = after(start_time, uniform(rng, 0, 5));
+    Clock::time_point next_poll = after(start_time, uniform(rng, 0, 1));
+    Clock::time_point session_end = after(start_time, s.session_left_s);
+    Clock::time_point session_start = start_time;
+    Clock::time_point next_sign_in = after(start_time, uniform(rng, 0, 60));
+
+    auto timed = [&](Kind kind, Clock::time_point due, auto&& operation) {
+        client_hooks::take_thread_failures();
+        const Clock::time_point begin = Clock::now();
+        const bool right = operation();
+        const Clock::time_point end = Clock::now();
+        const bool failed = client_hooks::take_thread_failures().failures > 0 || !right;
+        if (begin >= measure_from && begin < end_time) {
+            s.samples.push_back(Sample{static_cast<float>(ms_between(begin, end)),
+                                       static_cast<float>(std::max(0.0, ms_between(due, begin))),
+                                       static_cast<unsigned char>(kind), failed});
+        }
+        return !failed;
+    };
+
+    for (;;) {
+        Clock::time_point due = next_beat;
+        int event = 1; // 0 logout, 1 beat, 2 poll, 3 sign-in
+        if (s.in_session) {
+            if (session_end <= due) {
+                due = session_end;
+                event = 0;
+            }
+            if (next_poll < due) {
+                due = next_poll;
+                event = 2;
+            }
+        } else if (next_sign_in < due) {
+            due = next_sign_in;
+            event = 3;
+        }
+        if (due >= end_time) {
+            break;
+        }
+        std::this_thread::sleep_until(due);
+        const Clock::time_point now = Clock::now();
+        switch (event) {
+        case 0: {
+            const int minutes =
+                static_cast<int>(std::chrono::duration<double>(now - session_start).count() / 60.0);
+            timed(CloseSession, due, [&] { return close_session_row(link, minutes, 1, s.id_resa); });
+            s.in_session = false;
+            next_sign_in = after(now, uniform(rng, 10, 60));
+            break;
+        }
+        case 1:
+            timed(Beat, due, [&] {
+                report_station_alive(link, s.id_computer);
+                return true;
+            });
+            // A timer that fires late does not fire twice.
+            next_beat = std::max(after(next_beat, 5), now);
+            break;
+        case 2:
+            timed(Poll, due, [&] {
+                int polled = -1;
+                poll_session_status(link, s.id_user, s.id_resa, polled);
+                return polled == 0;
+            });
+            next_poll = std::max(after(next_poll, 1), now);
+            break;
+        case 3: {
+            int id_user = 0;
+            int status_user = 0;
+            int outcome = 0;
+            int credit = 0;
+            int id_resa = 0;
+            const bool found = timed(LookupAccount, due, [&] {
+                lookup_account(link, s.login.c_str(), s.digest.c_str(), id_user, status_user, outcome);
+                return outcome == 1 && id_user == s.id_user;
+            });
+            bool opened = false;
+            if (found) {
+                timed(ComputeCredit, due, [&] {
+                    compute_credit(link, id_user, credit);
+                    return true;
+                });
+                opened = timed(OpenSession, due, [&] {
+                    open_session_row(link, s.id_computer, id_user, 90, id_resa);
+                    return id_resa != 0;
+                });
+            }
+            if (opened) {
+                s.in_session = true;
+                s.id_resa = id_resa;
+                session_start = Clock::now();
+                session_end = after(session_start, uniform(rng, 120, 300));
+                next_poll = after(session_start, 1);
+            } else {
+                next_sign_in = after(now, 5);
+            }
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    mysql_thread_end();
+}
+
+void* station_thread(void* station) {
+    run_station(*static_cast<Station*>(station));
+    return nullptr;
+}
+
+double percentile(std::vector<float>& values, double p) {
+    if (values.empty()) {
+        return 0;
+    }
+    const std::size_t rank = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+    std::nth_element(values.begin(), values.begin() + static_cast<long>(rank), values.end());
+    return values[rank];
+}
+
+// Processor seconds (user + system) of a process, from /proc; negative when unreadable.
+double cpu_seconds_of(const std::string& pid) {
+    std::ifstream in("/proc/" + pid + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::size_t end = text.rfind(')');
+    if (pid.empty() || end == std::string::npos) {
+        return -1;
+    }
+    std::istringstream fields(text.substr(end + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14 || i == 15) {
+            ticks += std::stod(field);
+        }
+        if (i == 15) {
+            break;
+        }
+    }
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Busy and total time of the whole machine (all cores), in seconds, from /proc/stat.
+struct MachineTime {
+    double busy = 0;
+    double total = 0;
+};
+MachineTime machine_time() {
+    std::ifstream in("/proc/stat");
+    std::string label;
+    in >> label;
+    MachineTime t;
+    double value = 0;
+    for (int i = 0; i < 8 && in >> value; ++i) {
+        t.total += value;
+        if (i != 3 && i != 4) { // idle, iowait
+            t.busy += value;
+        }
+    }
+    const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
+    t.busy /= tick;
+    t.total /= tick;
+    return t;
+}
+
+double own_cpu_seconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// A server status counter; 0 when this server has no such counter.
+long long status_value(BenchDatabase& db, const std::string& name) {
+    const auto rows = db.rows("SHOW GLOBAL STATUS LIKE '" + name + "'");
+    return rows.empty() || rows.front().size() < 2 ? 0 : std::stoll(rows.front()[1]);
+}
+
+void prepare(BenchDatabase& db, std::vector<Station>& stations) {
+    const std::string today = local_date_text(platform().local_time());
+    const int n = static_cast<int>(stations.size());
+    for (int first = 0; first < n; first += 500) {
+        std::ostringstream computers;
+        std::ostringstream users;
+        computers << "INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, "
+                     "id_salle) VALUES ";
+        users << "INSERT INTO tab_user (login_user, pass_user, status_user, temps_user, nom_user, "
+                 "prenom_user) VALUES ";
+        for (int i = first; i < std::min(n, first + 500); ++i) {
+            char mac[18];
+            std::snprintf(mac, sizeof mac, "0A-00-00-00-%02X-%02X", (i >> 8) & 0xFF, i & 0xFF);
+            Station& s = stations[static_cast<std::size_t>(i)];
+            s.index = i;
+            s.login = "charge" + std::to_string(i);
+            s.digest = password_digest("mot" + std::to_string(i));
+            s.source = "127.0.0." + std::to_string(2 + i % 250);
+            const char* sep = i > first ? ", " : "";
+            computers << sep << "('Charge-" << i << "', '" << mac << "', 1, 1)";
+            users << sep << "(" << sql_quoted(s.login) << ", '" << s.digest
+                  << "', 1, 600, 'CHARGE', 'Poste')";
+        }
+        db.exec(computers.str());
+        db.exec(users.str());
+    }
+    std::map<std::string, int> computer_ids;
+    for (const auto& row : db.rows("SELECT nom_computer, id_computer FROM tab_computer")) {
+        computer_ids[row[0]] = std::stoi(row[1]);
+    }
+    std::map<std::string, int> user_ids;
+    for (const auto& row : db.rows("SELECT login_user, id_user FROM tab_user")) {
+        user_ids[row[0]] = std::stoi(row[1]);
+    }
+    std::mt19937 rng(12345);
+    std::ostringstream sessions;
+    bool any = false;
+    for (Station& s : stations) {
+        s.id_computer = computer_ids.at("Charge-" + std::to_string(s.index));
+        s.id_user = user_ids.at(s.login);
+        // Nine stations in ten have a visitor when the measure starts.
+        s.in_session = uniform(rng, 0, 1) < 0.9;
+        s.session_left_s = uniform(rng, 0, 300);
+        if (s.in_session) {
+            sessions << (any ? ", " : "INSERT INTO tab_resa VALUES ") << "('', '" << s.id_computer << "', '"
+                     << s.id_user << "', '" << today << "', '600', '90', '" << today << "', '0')";
+            any = true;
+        }
+    }
+    if (any) {
+        db.exec(sessions.str());
+    }
+    std::map<int, int> open_rows;
+    for (const auto& row : db.rows("SELECT id_user_resa, id_resa FROM tab_resa WHERE status_resa=0")) {
+        open_rows[std::stoi(row[0])] = std::stoi(row[1]);
+    }
+    for (Station& s : stations) {
+        if (s.in_session) {
+            s.id_resa = open_rows.at(s.id_user);
+        }
+    }
+}
+
+// The address the server sees for a bound connection made through open_link.
+std::string seen_source(const char* source) {
+    std::string seen;
+    std::thread([&] {
+        client_hooks::bind_thread_to(source);
+        DbLink link;
+        int status = 1;
+        open_link(link, status);
+        if (status == 0 && run(link, "SELECT SUBSTRING_INDEX(USER(), '@', -1)", {}) && store_result(link) &&
+            fetch_row(link) == Fetch::Row) {
+            seen = column(link, 0);
+        }
+        close_link(link);
+    }).join();
+    return seen;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int n = std::stoi(take_flag(argc, argv, "stations", "100"));
+    const double seconds = std::stod(take_flag(argc, argv, "seconds", "15"));
+    const double warmup = std::stod(take_flag(argc, argv, "warmup", "3"));
+    const std::string report = take_flag(argc, argv, "report");
+    if (argc > 1 || n < 1 || n > 100000 || seconds <= 0 || warmup < 0) {
+        std::fprintf(stderr, "usage: %s --stations=N --seconds=S --warmup=W [--report=FILE]\n", argv[0]);
+        return 2;
+    }
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+    mysql_library_init(0, nullptr, nullptr);
+    int code = 0;
+    try {
+        BenchPlatform system;
+        BenchFolder folder;
+        BenchDatabase db("kalimo_bench_load");
+        // The stations' own account, reachable from every loopback address.
+        db.exec("CREATE OR REPLACE USER 'kalimo_station'@'127.0.0.%' IDENTIFIED BY 'station'");
+        db.exec("GRANT SELECT, INSERT, UPDATE ON `" + db.name() + "`.* TO 'kalimo_station'@'127.0.0.%'");
+        db.write_database_file(folder.path(), "kalimo_station", "station");
+        std::vector<Station> stations(static_cast<std::size_t>(n));
+        prepare(db, stations);
+        const std::string seen = seen_source("127.0.0.7");
+        std::printf("a connection bound to 127.0.0.7 reaches the server from %s\n", seen.c_str());
+        if (seen != "127.0.0.7") {
+            throw std::runtime_error("the source address was not bound");
+        }
+
+        const client_hooks::Counts counts_before = client_hooks::totals();
+        const std::string server_pid =
+            std::getenv("KALIMO_DB_PID") != nullptr ? std::getenv("KALIMO_DB_PID") : "";
+        start_time = after(Clock::now(), 0.5);
+        measure_from = after(start_time, warmup);
+        end_time = after(measure_from, seconds);
+
+        pthread_attr_t attributes;
+        pthread_attr_init(&attributes);
+        pthread_attr_setstacksize(&attributes, 256 * 1024);
+        std::vector<pthread_t> threads;
+        threads.reserve(stations.size());
+        for (Station& s : stations) {
+            pthread_t thread;
+            if (pthread_create(&thread, &attributes, station_thread, &s) != 0) {
+                throw std::runtime_error("cannot start station thread " + std::to_string(s.index));
+            }
+            threads.push_back(thread);
+        }
+        pthread_attr_destroy(&attributes);
+        // The stations stop by themselves at end_time; whatever happens here, they are joined first.
+        struct Joiner {
+            std::vector<pthread_t>& threads;
+            void join() {
+                for (pthread_t thread : threads) {
+                    pthread_join(thread, nullptr);
+                }
+                threads.clear();
+            }
+            ~Joiner() { join(); }
+        } joiner{threads};
+        std::this_thread::sleep_until(measure_from);
+        const long long max_used_before = status_value(db, "Max_used_connections");
+        const long long fsyncs_before = status_value(db, "Innodb_data_fsyncs");
+        const double server_cpu_before = cpu_seconds_of(server_pid);
+        const double own_cpu_before = own_cpu_seconds();
+        const MachineTime machine_before = machine_time();
+        std::this_thread::sleep_until(end_time);
+        const double server_cpu = cpu_seconds_of(server_pid) - server_cpu_before;
+        const double own_cpu = own_cpu_seconds() - own_cpu_before;
+        const MachineTime machine_after = machine_time();
+        const double fsyncs = static_cast<double>(status_value(db, "Innodb_data_fsyncs") - fsyncs_before);
+        // What the rest of the machine took meanwhile (the machine is shared), in % of one core.
+        const double others =
+            100 * ((machine_after.busy - machine_before.busy) - std::max(0.0, server_cpu) - own_cpu) /
+            seconds;
+        joiner.join();
+        const long long max_used = std::max(max_used_before, status_value(db, "Max_used_connections"));
+        const client_hooks::Counts counts = client_hooks::totals();
+
+        std::vector<float> all;
+        std::vector<float> late;
+        std::vector<std::vector<float>> by_kind(KindCount);
+        long long errors = 0;
+        for (const Station& s : stations) {
+            for (const Sample& sample : s.samples) {
+                all.push_back(sample.latency_ms);
+                late.push_back(sample.late_ms);
+                by_kind[sample.kind].push_back(sample.latency_ms);
+                errors += sample.error ? 1 : 0;
+            }
+        }
+        const double rate = static_cast<double>(all.size()) / seconds;
+        const double p50 = percentile(all, 0.50);
+        const double p99 = percentile(all, 0.99);
+        const double worst = all.empty() ? 0 : *std::max_element(all.begin(), all.end());
+        const double late_p99 = percentile(late, 0.99);
+        std::printf("stations %d: %zu operations in %.0f s (%.0f/s), p50 %.2f ms, p99 %.2f ms, max %.1f ms, "
+                    "errors %lld, started late p99 %.2f ms\n",
+                    n, all.size(), seconds, rate, p50, p99, worst, errors, late_p99);
+        std::ostringstream kinds;
+        for (int k = 0; k < KindCount; ++k) {
+            std::vector<float>& values = by_kind[static_cast<std::size_t>(k)];
+            if (values.empty()) {
+                continue;
+            }
+            const double kind_p99 = percentile(values, 0.99);
+            std::printf("  %-22s %7zu  p50 %6.2f ms  p99 %6.2f ms\n", kind_names[k], values.size(),
+                        percentile(values, 0.5), kind_p99);
+            kinds << (kinds.tellp() > 0 ? ", " : "") << kind_names[k] << " " << fixed(kind_p99, 1);
+        }
+        for (const auto& code_count : client_hooks::failure_codes()) {
+            std::printf("  client error %u: %llu times\n", code_count.first,
+                        static_cast<unsigned long long>(code_count.second));
+        }
+        std::printf(
+            "  connections %llu (failed %llu), statements %llu (failed %llu), server's max used %lld, "
+            "server CPU %.0f %%, load program CPU %.0f %%, other processes %.0f %%, InnoDB fsyncs %.0f/s\n",
+            static_cast<unsigned long long>(counts.connects - counts_before.connects),
+            static_cast<unsigned long long>(counts.connect_failures - counts_before.connect_failures),
+            static_cast<unsigned long long>(counts.queries - counts_before.queries),
+            static_cast<unsigned long long>(counts.query_failures - counts_before.query_failures), max_used,
+            100 * server_cpu / seconds, 100 * own_cpu / seconds, others, fsyncs / seconds);
+        if (!report.empty()) {
+            std::ofstream out(report, std::ios::app);
+            out << "| " << n << " | " << fixed(rate, 0) << " | " << fixed(p50, 2) << " | " << fixed(p99, 2)
+                << " | " << fixed(worst, 1) << " | " << errors << " | " << fixed(late_p99, 1) << " | "
+                << max_used << " | " << (server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0) : "?")
+                << " | " << fixed(100 * own_cpu / seconds, 0) << " | " << fixed(std::max(0.0, others), 0)
+                << " | " << fixed(fsyncs / seconds, 0) << " | " << kinds.str() << " |\n";
+        }
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "kalimo_bench_load: %s\n", error.what());
+        code = 1;
+    }
+    mysql_library_end();
+    return code;
+}
