@@ -5,8 +5,9 @@
 --
 -- Server requirements, for the real server of a room as much as for the private test server:
 --   * any sql_mode: every INSERT of the station passes '' for the auto-increment key, which a strict
---     mode refuses, so each station connection sets its own session's sql_mode to '' (this also keeps
---     ANSI_QUOTES off, which the survey lookup needs: it quotes its text with double quotes).
+--     mode refuses, so a station connection sets its own session's sql_mode to '' before its first
+--     statement that is not a plain read (this also keeps ANSI_QUOTES off for the survey lookup, which
+--     quotes its text with double quotes).
 --   * latin1 tables. The latin1 of MariaDB is Windows-1252, the code page of the stations, and the
 --     stations connect with the latin1 character set.
 --
