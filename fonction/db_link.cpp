@@ -68,10 +68,10 @@ bool compose_into(DbLink& link, FixedText<N>& target, const char* templ,
             out.push_back(*p);
             continue;
         }
-        std::string spec;
+        std::string conversion_flags;
         const char* q = p + 1;
         while (*q != '\0' && std::strchr("0123456789l", *q) != nullptr) {
-            spec.push_back(*q++);
+            conversion_flags.push_back(*q++);
         }
         const char conversion = *q;
         if (conversion == '%') {
@@ -91,7 +91,7 @@ bool compose_into(DbLink& link, FixedText<N>& target, const char* templ,
             }
             // Only zero padding occurs in the templates ("%02d", "%04d").
             std::size_t width = 0;
-            for (const char digit : spec) {
+            for (const char digit : conversion_flags) {
                 if (digit >= '0' && digit <= '9') {
                     width = width * 10 + static_cast<std::size_t>(digit - '0');
                 }
