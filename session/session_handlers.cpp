@@ -6,6 +6,7 @@
 #include "fonction/text.h"
 #include "session/compteur_temps.h"
 #include "session/counter_text.h"
+#include "session/session_rules.h"
 #include "session/renseignement.h"
 #include "setup/parametrage.h"
 #include "registration/inscription.h"
@@ -17,13 +18,10 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 
+#include <array>
 #include <vector>
 
 namespace {
-
-bool is_staff(int status_user) {
-    return status_user == 3 || status_user == 4;
-}
 
 // The sixteen boxes in the order their answers are recorded.
 std::vector<QCheckBox*> boxes_in_answer_order(Ui::Renseignement* r) {
@@ -70,7 +68,7 @@ void Tlogiciel::connect_session_components() {
     // Where there is no notification area the same menu opens from the window itself.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (session.id_resa > 0 && is_staff(session.status_user)) {
+        if (session.id_resa > 0 && is_staff_status(session.status_user)) {
             PopupMenu1->popup(mapToGlobal(at));
         }
     });
@@ -107,40 +105,43 @@ void Tlogiciel::Identification_bouton_connexionClick() {
         }
     }
 
-    if (session.lookup_outcome == 0) {
+    switch (route_sign_in(session.lookup_outcome, station.staff_screen, session.status_user,
+                          station.setup_required)) {
+    case SignInRoute::Incorrect:
         refuse(QStringLiteral("Identifiant ou mot de passe incorrect"));
         return;
-    }
-    if (session.lookup_outcome == 2) {
+    case SignInRoute::AlreadySignedIn:
         refuse(QStringLiteral("Vous êtes déjà connecté sur un poste"));
         return;
-    }
-    if (station.staff_screen == 1) {
-        if (!is_staff(session.status_user)) {
-            refuse(QStringLiteral("pas d'autorisation pour se connecter sur ce poste"));
-            return;
-        }
+    case SignInRoute::NotAllowedHere:
+        refuse(QStringLiteral("pas d'autorisation pour se connecter sur ce poste"));
+        return;
+    case SignInRoute::Locked:
+        refuse(QStringLiteral("Compte vérouillé"));
+        return;
+    case SignInRoute::StaffToSetUp:
+        // No session row: the staff member came to set the station up.
         session.lookup_outcome = 0;
         station.staff_screen = 0;
         clear_fields();
-        if (station.setup_required == 1) {
-            // Staff to set-up: no session row.
-            apply_window_layout(Windowed);
-            setWindowTitle(QStringLiteral("Kalimo - Paramétrage"));
-            identification_->hide();
-            renseignement_->hide();
-            inscription_->hide();
-            compteur_temps_->hide();
-            parametrage_->show();
-            fill_setup_screen();
-            return;
-        }
+        apply_window_layout(Windowed);
+        setWindowTitle(QStringLiteral("Kalimo - Paramétrage"));
+        identification_->hide();
+        renseignement_->hide();
+        inscription_->hide();
+        compteur_temps_->hide();
+        parametrage_->show();
+        fill_setup_screen();
+        return;
+    case SignInRoute::StaffSession:
+        session.lookup_outcome = 0;
+        station.staff_screen = 0;
+        clear_fields();
         open_session_row(link, station.id_computer, session.id_user, session.planned_duration,
                          session.id_resa);
         minimise_to_tray();
         return;
-    }
-    if (is_staff(session.status_user)) {
+    case SignInRoute::StaffOnVisitorStation:
         set_stay_on_top(false);
         Timer_premier_plan_application.stop();
         platform().run_command("start c://Windows//explorer.exe");
@@ -152,8 +153,7 @@ void Tlogiciel::Identification_bouton_connexionClick() {
                          session.id_resa);
         minimise_to_tray();
         return;
-    }
-    if (session.status_user == 1) {
+    case SignInRoute::Visitor:
         try {
             compute_credit(link, session.id_user, session.credit_minutes);
         } catch (...) {
@@ -175,12 +175,10 @@ void Tlogiciel::Identification_bouton_connexionClick() {
         clear_fields();
         session.lookup_outcome = 0;
         return;
-    }
-    if (session.status_user == 2) {
-        refuse(QStringLiteral("Compte vérouillé"));
+    case SignInRoute::Ignored:
+        session.lookup_outcome = 0;
         return;
     }
-    session.lookup_outcome = 0;
 }
 
 void Tlogiciel::present_survey() {
@@ -208,32 +206,22 @@ void Tlogiciel::present_survey() {
 
 void Tlogiciel::apply_survey_layout() {
     auto* r = renseignement_->ui();
-    const bool emploi = r->CheckBox_Emploi->isChecked();
-    const bool internet = r->CheckBox_Internet->isChecked();
-    const std::vector<QCheckBox*> emploi_group = {r->CheckBox1, r->CheckBox2, r->CheckBox3, r->CheckBox4,
-                                                  r->CheckBox5, r->CheckBox6, r->CheckBox7};
-    const std::vector<QCheckBox*> internet_group = {r->CheckBox8, r->CheckBox9, r->CheckBox10, r->CheckBox11,
-                                                    r->CheckBox12};
+    const SurveyLayout layout =
+        survey_layout(r->CheckBox_Emploi->isChecked(), r->CheckBox_Internet->isChecked());
+    const std::array<QCheckBox*, 7> emploi_group = {r->CheckBox1, r->CheckBox2, r->CheckBox3, r->CheckBox4,
+                                                    r->CheckBox5, r->CheckBox6, r->CheckBox7};
+    const std::array<QCheckBox*, 5> internet_group = {r->CheckBox8, r->CheckBox9, r->CheckBox10,
+                                                      r->CheckBox11, r->CheckBox12};
     for (std::size_t i = 0; i < emploi_group.size(); ++i) {
-        place(emploi_group[i], emploi_group[i]->x(), 204 + 32 * static_cast<int>(i));
-        emploi_group[i]->setVisible(emploi);
+        place(emploi_group[i], emploi_group[i]->x(), layout.emploi_group_tops[i]);
+        emploi_group[i]->setVisible(layout.emploi_group_visible);
     }
-    const int internet_top = emploi ? 428 : 204;
-    place(r->CheckBox_Internet, r->CheckBox_Internet->x(), internet_top);
-    const int first_member = internet && !emploi ? 236 : 460;
+    place(r->CheckBox_Internet, r->CheckBox_Internet->x(), layout.internet_top);
     for (std::size_t i = 0; i < internet_group.size(); ++i) {
-        place(internet_group[i], internet_group[i]->x(), first_member + 32 * static_cast<int>(i));
-        internet_group[i]->setVisible(internet);
+        place(internet_group[i], internet_group[i]->x(), layout.internet_group_tops[i]);
+        internet_group[i]->setVisible(layout.internet_group_visible);
     }
-    int autres_top = 236;
-    if (emploi && internet) {
-        autres_top = 620;
-    } else if (emploi) {
-        autres_top = 460;
-    } else if (internet) {
-        autres_top = 396;
-    }
-    place(r->CheckBox_Autres, r->CheckBox_Autres->x(), autres_top);
+    place(r->CheckBox_Autres, r->CheckBox_Autres->x(), layout.autres_top);
 }
 
 void Tlogiciel::CheckBox_EmploiClick() {
@@ -288,33 +276,15 @@ void Tlogiciel::Timer1Timer() {
         end_session();
         return;
     }
-    const bool auto_logout = station.settings.deconnexion_auto_logiciel == 1;
-    if (station.settings.affichage_temps_logiciel == 0) {
-        if (session.elapsed_seconds == session.remaining_seconds) {
-            if (auto_logout) {
-                end_session();
-                return;
-            }
-        } else {
-            format_counter(session.elapsed_seconds, session.counter_text);
-            c->Compteur_Temps_parcouru->setText(from_cp1252(session.counter_text.str()));
-        }
-        ++session.elapsed_seconds;
-    } else {
-        if (session.remaining_seconds == 0) {
-            if (auto_logout) {
-                end_session();
-                return;
-            }
-            // The credit is spent and the session goes on: the counter rests at zero.
-            format_counter(0, session.counter_text);
-            c->Compteur_Temps_parcouru->setText(from_cp1252(session.counter_text.str()));
-        } else {
-            format_counter(session.remaining_seconds, session.counter_text);
-            c->Compteur_Temps_parcouru->setText(from_cp1252(session.counter_text.str()));
-            --session.remaining_seconds;
-        }
-        ++session.elapsed_seconds;
+    switch (counter_tick(session, station.settings)) {
+    case TickAction::End:
+        end_session();
+        return;
+    case TickAction::Show:
+        c->Compteur_Temps_parcouru->setText(from_cp1252(session.counter_text.str()));
+        break;
+    case TickAction::Keep:
+        break;
     }
     const int w = width();
     place(c->Compteur_Temps_parcouru, w / 2 - c->Compteur_Temps_parcouru->width() / 2,
@@ -325,12 +295,9 @@ void Tlogiciel::end_session() {
     if (session.status_user == 1) {
         show_welcome_screen();
         Timer1.stop();
-        session.elapsed_seconds /= 60;
-        if (session.elapsed_seconds == 0) {
-            session.elapsed_seconds = 1;
-        }
+        session.elapsed_seconds = session_minutes(session.elapsed_seconds);
         session.closing_status = 1;
-    } else if (is_staff(session.status_user)) {
+    } else if (is_staff_status(session.status_user)) {
         if (session.staff_on_visitor_station == 0) {
             show_welcome_screen();
         } else {

@@ -1,0 +1,44 @@
+// The session's decisions over plain records, apart from the widgets: where a sign-in leads, what a
+// counter tick does, how long a session was, and where the survey's boxes go.
+#pragma once
+
+#include "fonction/records.h"
+
+#include <array>
+#include <cstdint>
+
+// Where a sign-in attempt leads, read from the lookup and the screen, first matching rule first.
+enum class SignInRoute {
+    Incorrect,             // no such account (or no server)
+    AlreadySignedIn,       // a session row of the account is still open, on any station
+    StaffToSetUp,          // staff on the sign-in of a station that needs setting up
+    StaffSession,          // staff on a staff station's login
+    NotAllowedHere,        // anyone else on a staff login
+    StaffOnVisitorStation, // staff on the visitor welcome screen
+    Visitor,               // a visitor: the credit decides
+    Locked,                // a locked account
+    Ignored,               // an account status the station does not know
+};
+SignInRoute route_sign_in(int lookup_outcome, int staff_screen, int status_user, int setup_required);
+
+bool is_staff_status(int status_user);
+
+// One tick of the counter once the poll has not ended the session: Show when counter_text holds a new
+// text to display, Keep when the display stays, End when the credit is spent and the space logs out.
+// Counts the session's seconds in `session`.
+enum class TickAction { Show, Keep, End };
+TickAction counter_tick(SessionState& session, const SpaceSettings& settings);
+
+// A visitor's session length for its row: whole minutes, at least one.
+std::uint32_t session_minutes(std::uint32_t elapsed_seconds);
+
+// The survey's layout for the states of its two group heads.
+struct SurveyLayout {
+    bool emploi_group_visible;
+    bool internet_group_visible;
+    std::array<int, 7> emploi_group_tops;
+    int internet_top;
+    std::array<int, 5> internet_group_tops;
+    int autres_top;
+};
+SurveyLayout survey_layout(bool emploi_checked, bool internet_checked);

@@ -1,0 +1,103 @@
+#include "session/session_rules.h"
+
+#include <gtest/gtest.h>
+
+TEST(SignInRoute, TheLookupComesBeforeTheScreenAndTheScreenBeforeTheStatus) {
+    using R = SignInRoute;
+    for (int screen : {0, 1}) {
+        for (int status : {0, 1, 2, 3, 4, 9}) {
+            EXPECT_EQ(route_sign_in(0, screen, status, 1), R::Incorrect);
+            EXPECT_EQ(route_sign_in(2, screen, status, 0), R::AlreadySignedIn);
+        }
+    }
+    for (int status : {3, 4}) {
+        EXPECT_EQ(route_sign_in(1, 1, status, 1), R::StaffToSetUp);
+        EXPECT_EQ(route_sign_in(1, 1, status, 0), R::StaffSession);
+        EXPECT_EQ(route_sign_in(1, 0, status, 1), R::StaffOnVisitorStation);
+    }
+    for (int status : {0, 1, 2, 5}) {
+        EXPECT_EQ(route_sign_in(1, 1, status, 0), R::NotAllowedHere) << "a locked account too";
+    }
+    EXPECT_EQ(route_sign_in(1, 0, 1, 1), R::Visitor);
+    EXPECT_EQ(route_sign_in(1, 0, 2, 0), R::Locked);
+    EXPECT_EQ(route_sign_in(1, 0, 0, 0), R::Ignored);
+    EXPECT_EQ(route_sign_in(1, 0, -1, 0), R::Ignored);
+}
+
+namespace {
+SpaceSettings display(int affichage, int auto_logout) {
+    SpaceSettings s;
+    s.affichage_temps_logiciel = affichage;
+    s.deconnexion_auto_logiciel = auto_logout;
+    return s;
+}
+} // namespace
+
+TEST(CounterTick, AutomaticLogoutComesOnTheTickAfterTheWholeCreditInBothDisplays) {
+    for (int affichage : {0, 1, 7}) {
+        SCOPED_TRACE(affichage);
+        SessionState session;
+        session.remaining_seconds = 120;
+        const SpaceSettings settings = display(affichage, 1);
+        int tick = 0;
+        TickAction action = TickAction::Show;
+        while (action != TickAction::End && tick < 1000) {
+            action = counter_tick(session, settings);
+            ++tick;
+        }
+        EXPECT_EQ(tick, 121);
+    }
+}
+
+TEST(CounterTick, CountingUpHoldsTheTextOnceAtTheCreditAndGoesOn) {
+    SessionState session;
+    session.remaining_seconds = 2;
+    const SpaceSettings settings = display(0, 0);
+    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(session.counter_text.str(), "0 s");
+    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(counter_tick(session, settings), TickAction::Keep);
+    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(session.counter_text.str(), "3 s");
+    EXPECT_EQ(session.remaining_seconds, 2u) << "the credit does not move when counting up";
+}
+
+TEST(CounterTick, CountingDownWithoutLogoutRestsAtZeroAndNeverWraps) {
+    SessionState session;
+    session.remaining_seconds = 1;
+    const SpaceSettings settings = display(1, 0);
+    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(session.counter_text.str(), "1 s");
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+        EXPECT_EQ(session.counter_text.str(), "0 s");
+    }
+    EXPECT_EQ(session.remaining_seconds, 0u);
+    EXPECT_EQ(session.elapsed_seconds, 4u);
+}
+
+TEST(SessionMinutes, WholeMinutesAndAtLeastOne) {
+    EXPECT_EQ(session_minutes(0), 1u);
+    EXPECT_EQ(session_minutes(30), 1u);
+    EXPECT_EQ(session_minutes(119), 1u);
+    EXPECT_EQ(session_minutes(120), 2u);
+    EXPECT_EQ(session_minutes(4294967295u), 71582788u);
+}
+
+TEST(SurveyLayout, EachStateOfTheTwoHeads) {
+    const std::array<int, 7> emploi = {204, 236, 268, 300, 332, 364, 396};
+    const SurveyLayout none = survey_layout(false, false);
+    EXPECT_FALSE(none.emploi_group_visible);
+    EXPECT_FALSE(none.internet_group_visible);
+    EXPECT_EQ(none.internet_top, 204);
+    EXPECT_EQ(none.autres_top, 236);
+    const SurveyLayout both = survey_layout(true, true);
+    EXPECT_EQ(both.emploi_group_tops, emploi);
+    EXPECT_EQ(both.internet_top, 428);
+    EXPECT_EQ(both.internet_group_tops, (std::array<int, 5>{460, 492, 524, 556, 588}));
+    EXPECT_EQ(both.autres_top, 620);
+    EXPECT_EQ(survey_layout(true, false).autres_top, 460);
+    const SurveyLayout internet = survey_layout(false, true);
+    EXPECT_EQ(internet.internet_group_tops, (std::array<int, 5>{236, 268, 300, 332, 364}));
+    EXPECT_EQ(internet.autres_top, 396);
+}
