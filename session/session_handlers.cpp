@@ -5,7 +5,6 @@
 #include "fonction/session_queries.h"
 #include "fonction/text.h"
 #include "session/compteur_temps.h"
-#include "session/counter_text.h"
 #include "session/session_rules.h"
 #include "session/renseignement.h"
 #include "setup/parametrage.h"
