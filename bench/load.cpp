@@ -258,12 +258,12 @@ double own_cpu_seconds() {
 }
 
 // A server status counter; 0 when this server has no such counter.
-long long status_value(BenchDatabase& db, const std::string& name) {
+long long status_value(TestDatabase& db, const std::string& name) {
     const auto rows = db.rows("SHOW GLOBAL STATUS LIKE '" + name + "'");
     return rows.empty() || rows.front().size() < 2 ? 0 : std::stoll(rows.front()[1]);
 }
 
-void prepare(BenchDatabase& db, std::vector<Station>& stations) {
+void prepare(TestDatabase& db, std::vector<Station>& stations) {
     const std::string today = local_date_text(platform().local_time());
     const int n = static_cast<int>(stations.size());
     for (int first = 0; first < n; first += 500) {
@@ -307,7 +307,7 @@ void prepare(BenchDatabase& db, std::vector<Station>& stations) {
         s.in_session = uniform(rng, 0, 1) < 0.9;
         s.session_left_s = uniform(rng, 0, 300);
         if (s.in_session) {
-            sessions << (any ? ", " : "INSERT INTO tab_resa VALUES ") << "('', '" << s.id_computer << "', '"
+            sessions << (any ? ", " : "INSERT INTO tab_resa VALUES ") << "(NULL, '" << s.id_computer << "', '"
                      << s.id_user << "', '" << today << "', '600', '90', '" << today << "', '0')";
             any = true;
         }
@@ -363,12 +363,13 @@ int main(int argc, char** argv) {
     int code = 0;
     try {
         BenchPlatform system;
-        BenchFolder folder;
-        BenchDatabase db("kalimo_bench_load");
+        WorkingFolder folder;
+        TestDatabase db;
+        load_demo_room(db);
         // The stations' own account, reachable from every loopback address.
         db.exec("CREATE OR REPLACE USER 'kalimo_station'@'127.0.0.%' IDENTIFIED BY 'station'");
         db.exec("GRANT SELECT, INSERT, UPDATE ON `" + db.name() + "`.* TO 'kalimo_station'@'127.0.0.%'");
-        db.write_database_file(folder.path(), "kalimo_station", "station");
+        db.write_database_file("kalimo_station", "station");
         std::vector<Station> stations(static_cast<std::size_t>(n));
         prepare(db, stations);
         const std::string seen = seen_source("127.0.0.7");

@@ -200,13 +200,9 @@ int main(int argc, char** argv) {
         return 2;
     }
     CollectingReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
     int code = 0;
-    for (const Measured& m : reporter.runs()) {
-        if (m.error) {
-            std::fprintf(stderr, "%s: %s\n", m.name.c_str(), m.error_message.c_str());
-            code = 1;
-        }
+    if (!run_benchmarks(reporter)) {
+        code = 1;
     }
     if (!write_text(report, markdown_table(reporter))) {
         code = 1;

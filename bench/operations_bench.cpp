@@ -24,8 +24,8 @@
 
 namespace {
 
-BenchDatabase* database = nullptr;
-BenchServer server;
+TestDatabase* database = nullptr;
+ServerAccess server;
 
 constexpr const char* station_mac = "02-00-00-00-00-01"; // Poste-01 of the demo room
 constexpr int station_id = 1;
@@ -333,13 +333,13 @@ void prepare_rows() {
     database->exec(cities.str());
     const std::string today = local_date_text(platform().local_time());
     // The visitor's earlier sessions of today: two closed, one closed by staff (counted in the credit).
-    database->exec("INSERT INTO tab_resa VALUES ('', '1', '1', '" + today + "', '540', '20', '" + today +
-                   "', '1'), ('', '1', '1', '" + today + "', '600', '15', '" + today +
-                   "', '1'), ('', '1', '1', '" + today + "', '660', '10', '" + today + "', '2')");
-    database->exec("INSERT INTO tab_resa VALUES ('', '2', '2', '" + today + "', '600', '90', '" + today +
+    database->exec("INSERT INTO tab_resa VALUES (NULL, '1', '1', '" + today + "', '540', '20', '" + today +
+                   "', '1'), (NULL, '1', '1', '" + today + "', '600', '15', '" + today +
+                   "', '1'), (NULL, '1', '1', '" + today + "', '660', '10', '" + today + "', '2')");
+    database->exec("INSERT INTO tab_resa VALUES (NULL, '2', '2', '" + today + "', '600', '90', '" + today +
                    "', '0')");
     polled_resa = std::stoi(database->scalar("SELECT MAX(id_resa) FROM tab_resa"));
-    database->exec("INSERT INTO tab_resa VALUES ('', '2', '4', '" + today + "', '600', '90', '" + today +
+    database->exec("INSERT INTO tab_resa VALUES (NULL, '2', '4', '" + today + "', '600', '90', '" + today +
                    "', '0')");
     closing_resa = std::stoi(database->scalar("SELECT MAX(id_resa) FROM tab_resa"));
 }
@@ -431,19 +431,16 @@ int main(int argc, char** argv) {
     try {
         BenchPlatform system;
         bench_platform = &system;
-        server = BenchServer::from_environment();
-        BenchFolder folder;
-        BenchDatabase db("kalimo_bench_operations");
+        server = ServerAccess::from_environment();
+        WorkingFolder folder;
+        TestDatabase db;
+        load_demo_room(db);
         database = &db;
-        db.write_database_file(folder.path());
+        db.write_database_file();
         prepare_rows();
         CollectingReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        for (const Measured& m : reporter.runs()) {
-            if (m.error) {
-                std::fprintf(stderr, "%s: %s\n", m.name.c_str(), m.error_message.c_str());
-                code = 1;
-            }
+        if (!run_benchmarks(reporter)) {
+            code = 1;
         }
         if (!write_text(report, markdown_table(reporter))) {
             std::fprintf(stderr, "cannot write %s\n", report.c_str());

@@ -38,7 +38,7 @@ extern char** environ;
 
 namespace {
 
-BenchDatabase* database = nullptr;
+TestDatabase* database = nullptr;
 std::string screen_config;
 std::string station_screen = "the welcome screen";
 
@@ -303,10 +303,11 @@ int main(int argc, char** argv) {
     mysql_library_init(0, nullptr, nullptr);
     int code = 0;
     try {
-        BenchFolder folder;
-        BenchDatabase db("kalimo_bench_startup");
+        WorkingFolder folder;
+        TestDatabase db;
+        load_demo_room(db);
         database = &db;
-        db.write_database_file(folder.path());
+        db.write_database_file();
         screen_config = folder.path() + "/screen.json";
         folder.write_file(
             "screen.json",
@@ -332,12 +333,8 @@ int main(int argc, char** argv) {
             connections_to_frame = server_connections() - before;
         }
         CollectingReporter reporter;
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        for (const Measured& m : reporter.runs()) {
-            if (m.error) {
-                std::fprintf(stderr, "%s: %s\n", m.name.c_str(), m.error_message.c_str());
-                code = 1;
-            }
+        if (!run_benchmarks(reporter)) {
+            code = 1;
         }
         Idle idle;
         if (idle_seconds > 0) {

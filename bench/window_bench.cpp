@@ -124,9 +124,10 @@ int main(int argc, char** argv) {
     try {
         BenchPlatform system;
         system.adapters = {HardwareAddress{0x02, 0x00, 0x00, 0x00, 0x00, 0x01}}; // Poste-01 of the demo room
-        BenchFolder folder;
-        BenchDatabase db("kalimo_bench_window");
-        db.write_database_file(folder.path());
+        WorkingFolder folder;
+        TestDatabase db;
+        load_demo_room(db);
+        db.write_database_file();
         folder.write_file("Configuration_Poste_MAC.init", "02-00-00-00-00-01");
         folder.write_file(
             "screen.json",
@@ -163,12 +164,8 @@ int main(int argc, char** argv) {
                 code = 1;
             }
         }
-        benchmark::RunSpecifiedBenchmarks(&reporter);
-        for (const Measured& m : reporter.runs()) {
-            if (m.error) {
-                std::fprintf(stderr, "%s: %s\n", m.name.c_str(), m.error_message.c_str());
-                code = 1;
-            }
+        if (!run_benchmarks(reporter)) {
+            code = 1;
         }
         for (const Step& s : cold) {
             std::printf("cold: %-60s %7.1f ms %6.1f MiB\n", s.what, s.ms, s.resident);

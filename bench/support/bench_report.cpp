@@ -1,5 +1,6 @@
 #include "bench/support/bench_report.h"
 
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iomanip>
@@ -71,4 +72,16 @@ std::string fixed(double value, int digits) {
     std::ostringstream text;
     text << std::fixed << std::setprecision(digits) << value;
     return text.str();
+}
+
+bool run_benchmarks(CollectingReporter& reporter) {
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    bool all_ran = true;
+    for (const Measured& m : reporter.runs()) {
+        if (m.error) {
+            std::fprintf(stderr, "%s: %s\n", m.name.c_str(), m.error_message.c_str());
+            all_ran = false;
+        }
+    }
+    return all_ran;
 }

@@ -31,6 +31,9 @@ class CollectingReporter : public benchmark::ConsoleReporter {
     std::vector<Measured> runs_;
 };
 
+// Runs the benchmarks the command line selects; false, with each failure printed, when any failed.
+bool run_benchmarks(CollectingReporter& reporter);
+
 // Removes "--NAME=VALUE" from argv and returns VALUE (or `fallback` when absent).
 std::string take_flag(int& argc, char** argv, const std::string& name, const std::string& fallback = "");
 

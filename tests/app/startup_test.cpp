@@ -40,7 +40,7 @@ class StartUp : public StationTest {
     }
     void add_message(const std::string& text, const std::string& espace = "0") {
         db->exec("INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES (" +
-                 quoted(text) + ", " + quoted(espace) + ", 0)");
+                 sql_quoted(text) + ", " + sql_quoted(espace) + ", 0)");
     }
     // A user that can connect only `connections` times an hour: the server is "lost" after that.
     void database_user_with_connection_budget(int connections) {

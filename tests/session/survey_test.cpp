@@ -34,7 +34,7 @@ class Survey : public StationTest {
         REQUIRE_SERVER();
         with_database();
         for (const std::string& caption : kCaptions) {
-            db->exec("INSERT INTO tab_utilisation (nom_utilisation) VALUES (" + quoted(caption) + ")");
+            db->exec("INSERT INTO tab_utilisation (nom_utilisation) VALUES (" + sql_quoted(caption) + ")");
         }
         add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 1, 0, 0, 1");
         start();

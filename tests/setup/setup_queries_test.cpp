@@ -19,19 +19,9 @@ class SetupQueries : public ::testing::Test {
         db = std::make_unique<TestDatabase>();
         db->write_database_file();
     }
-    static std::string quoted(const std::string& text) {
-        std::string out = "'";
-        for (char c : text) {
-            if (c == '\'' || c == '\\') {
-                out += '\\';
-            }
-            out += c;
-        }
-        return out + "'";
-    }
     int add_computer(const std::string& name, const std::string& mac, const std::string& usage = "0") {
         db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer) VALUES (" +
-                 quoted(name) + ", " + quoted(mac) + ", " + usage + ")");
+                 sql_quoted(name) + ", " + sql_quoted(mac) + ", " + usage + ")");
         return static_cast<int>(db->insert_id());
     }
     std::vector<std::string> record(int id) {

@@ -48,14 +48,14 @@ class SetupScreen : public StationTest {
     int add_free(const std::string& name, const std::string& space = std::string()) {
         std::string room = "0";
         if (!space.empty()) {
-            db->exec("INSERT INTO tab_espace (nom_espace) VALUES (" + quoted(space) + ")");
+            db->exec("INSERT INTO tab_espace (nom_espace) VALUES (" + sql_quoted(space) + ")");
             db->exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" +
                      std::to_string(db->insert_id()) + ", 'Salle')");
             room = std::to_string(db->insert_id());
         }
         db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) "
                  "VALUES (" +
-                 quoted(name) + ", '', 0, " + room + ")");
+                 sql_quoted(name) + ", '', 0, " + room + ")");
         return static_cast<int>(db->insert_id());
     }
     std::vector<std::string> record(int id) {
@@ -571,16 +571,16 @@ TEST_F(SetupScreen, APasswordWithPercentQuoteAndBackslashSurvivesTheFileAndTheCo
     with_database();
     const std::string user = "kt_setup_" + std::to_string(getpid());
     const std::string password = "p%s%d'q\\r\"é";
-    db->exec("DROP USER IF EXISTS " + quoted(user) + "@'127.0.0.1'");
+    db->exec("DROP USER IF EXISTS " + sql_quoted(user) + "@'127.0.0.1'");
     // The station sends its password in its code page: the server must know it in the same bytes.
-    db->exec("SET NAMES latin1; CREATE USER " + quoted(user) + "@'127.0.0.1' IDENTIFIED BY " +
-             quoted("p%s%d'q\\r\"\xE9") + "; SET NAMES utf8mb4");
+    db->exec("SET NAMES latin1; CREATE USER " + sql_quoted(user) + "@'127.0.0.1' IDENTIFIED BY " +
+             sql_quoted("p%s%d'q\\r\"\xE9") + "; SET NAMES utf8mb4");
     struct DropUser {
         TestDatabase& db;
         std::string sql;
         ~DropUser() { db.exec(sql); }
-    } drop{*db, "DROP USER IF EXISTS " + quoted(user) + "@'127.0.0.1'"};
-    db->exec("GRANT ALL ON `" + db->name() + "`.* TO " + quoted(user) + "@'127.0.0.1'");
+    } drop{*db, "DROP USER IF EXISTS " + sql_quoted(user) + "@'127.0.0.1'"};
+    db->exec("GRANT ALL ON `" + db->name() + "`.* TO " + sql_quoted(user) + "@'127.0.0.1'");
     const int chosen = add_free("Poste-02");
     start();
     open_setup_after_sign_in();

@@ -51,21 +51,11 @@ class StationTest : public ::testing::Test {
         db = std::make_unique<TestDatabase>();
         db->write_database_file();
     }
-    static std::string quoted(const std::string& text) {
-        std::string out = "'";
-        for (char c : text) {
-            if (c == '\'' || c == '\\') {
-                out += '\\';
-            }
-            out += c;
-        }
-        return out + "'";
-    }
     // A space with its settings, a room and this station's computer record; returns id_computer.
     int add_room(const std::string& space = "Espace Jean Moulin",
                  const std::string& station_name = "Poste-01", int usage = 1,
                  const std::string& settings = "1, 1, 0, 0, 1, 1") {
-        db->exec("INSERT INTO tab_espace (nom_espace) VALUES (" + quoted(space) + ")");
+        db->exec("INSERT INTO tab_espace (nom_espace) VALUES (" + sql_quoted(space) + ")");
         id_espace = db->insert_id();
         db->exec(
             "INSERT INTO tab_config_logiciel (id_espace, config_menu_logiciel, page_inscription_logiciel, "
@@ -77,7 +67,7 @@ class StationTest : public ::testing::Test {
         const long long id_salle = db->insert_id();
         db->exec("INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer, id_salle) "
                  "VALUES (" +
-                 quoted(station_name) + ", '" + kMac + "', " + std::to_string(usage) + ", " +
+                 sql_quoted(station_name) + ", '" + kMac + "', " + std::to_string(usage) + ", " +
                  std::to_string(id_salle) + ")");
         id_computer = static_cast<int>(db->insert_id());
         folder.write_file("Configuration_Poste_MAC.init", kMac);
@@ -88,7 +78,7 @@ class StationTest : public ::testing::Test {
         db->exec(
             "INSERT INTO tab_user (login_user, pass_user, status_user, temps_user, nom_user, prenom_user) "
             "VALUES (" +
-            quoted(login) + ", MD5(CONVERT(" + quoted(password) + " USING latin1)), " +
+            sql_quoted(login) + ", MD5(CONVERT(" + sql_quoted(password) + " USING latin1)), " +
             std::to_string(status) + ", " + std::to_string(minutes) + ", 'Durand', 'Marie')");
         return static_cast<int>(db->insert_id());
     }

@@ -201,3 +201,14 @@ long long TestDatabase::open_connections() {
     }
     return open;
 }
+
+std::string sql_quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        if (c == '\'' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "'";
+}

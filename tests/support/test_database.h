@@ -65,6 +65,9 @@ class TestDatabase {
     long long last_insert_id_ = 0;
 };
 
+// A text as an SQL literal for the admin connection: quotes and backslashes escaped.
+std::string sql_quoted(const std::string& text);
+
 // In a test body: makes the test fail under the test script, or skip elsewhere, when no server answers.
 #define REQUIRE_SERVER()                                                                                     \
     do {                                                                                                     \
