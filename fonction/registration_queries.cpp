@@ -66,6 +66,16 @@ static_assert(length_of(registration_columns) + widest_values <= FixedText<3000>
 
 constexpr const char* city_names = "SELECT `nom_city` FROM `tab_city`";
 
+// Whether a lookup finds a row, its result let go at once.
+FirstRow row_exists(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {
+    if (!compose(link, templ, values)) {
+        return FirstRow::Failed;
+    }
+    const FirstRow found = first_row(link, false);
+    free_result(link);
+    return found;
+}
+
 } // namespace
 
 void count_cities(DbLink& link, int& count) {
@@ -107,62 +117,43 @@ std::string city_name_at(DbLink& link, int index) {
 void person_already_known(DbLink& link, const char* surname, const char* first_name, char sex_letter, int day,
                           int month, int year, int& person_known) {
     LinkScope scope(link);
-    if (!compose(
-            link,
-            "SELECT `id_user` FROM `tab_user` WHERE `nom_user`='%s' AND `prenom_user`='%s' AND `sexe_user`= "
-            "'%c' AND `jour_naissance_user`='%d' AND `mois_naissance_user`='%d' AND "
-            "`annee_naissance_user`='%d';",
-            {surname, first_name, SqlValue::character(sex_letter), day, month, year})) {
+    const FirstRow account = row_exists(
+        link,
+        "SELECT `id_user` FROM `tab_user` WHERE `nom_user`='%s' AND `prenom_user`='%s' AND `sexe_user`= "
+        "'%c' AND `jour_naissance_user`='%d' AND `mois_naissance_user`='%d' AND `annee_naissance_user`='%d';",
+        {surname, first_name, SqlValue::character(sex_letter), day, month, year});
+    if (account == FirstRow::Failed) {
         return;
     }
-    switch (first_row(link, false)) {
-    case FirstRow::Present:
+    if (account == FirstRow::Present) {
         person_known = 1;
         return;
-    case FirstRow::Absent:
-        person_known = 0;
-        break;
-    case FirstRow::Failed:
-        return;
     }
-    free_result(link);
-    if (!compose(
-            link,
-            "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `nom_inscription_user`='%s' AND "
-            "`prenom_inscription_user`='%s' AND `sexe_inscription_user`= '%c' AND "
-            "`jour_naissance_inscription_user`='%d' AND `mois_naissance_inscription_user`='%d' AND "
-            "`annee_naissance_inscription_user`='%d';",
-            {surname, first_name, SqlValue::character(sex_letter), day, month, year})) {
-        return;
-    }
-    if (first_row(link, false) == FirstRow::Present) {
+    person_known = 0;
+    if (row_exists(link,
+                   "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `nom_inscription_user`='%s' AND "
+                   "`prenom_inscription_user`='%s' AND `sexe_inscription_user`= '%c' AND "
+                   "`jour_naissance_inscription_user`='%d' AND `mois_naissance_inscription_user`='%d' AND "
+                   "`annee_naissance_inscription_user`='%d';",
+                   {surname, first_name, SqlValue::character(sex_letter), day, month, year}) == FirstRow::Present) {
         person_known = 1;
     }
 }
 
 void login_is_free(DbLink& link, const char* login, int& login_free) {
     LinkScope scope(link);
-    if (!compose(link, "SELECT `id_user` FROM `tab_user` WHERE `login_user`='%s';", {login})) {
+    const FirstRow account = row_exists(link, "SELECT `id_user` FROM `tab_user` WHERE `login_user`='%s';", {login});
+    if (account == FirstRow::Failed) {
         return;
     }
-    switch (first_row(link, false)) {
-    case FirstRow::Present:
+    if (account == FirstRow::Present) {
         login_free = 0;
         return;
-    case FirstRow::Absent:
-        break;
-    case FirstRow::Failed:
-        return;
     }
-    free_result(link);
     // A login already promised to a pending registration is not offered a second time.
-    if (!compose(
-            link,
-            "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `login_inscription_user`='%s';",
-            {login})) {
-        return;
-    }
-    switch (first_row(link, false)) {
+    switch (row_exists(link,
+                       "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `login_inscription_user`='%s';",
+                       {login})) {
     case FirstRow::Present:
         login_free = 0;
         break;

@@ -122,20 +122,8 @@ std::string load_space_message(DbLink& link, const char* space_name, int& messag
     messages_visible = 0;
     std::string message;
     FixedText<32> id_espace;
-    if (compose(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", {space_name})) {
-        switch (first_row(link, false)) {
-        case FirstRow::Present:
-            id_espace.assign(column(link, 0));
-            step = 0;
-            break;
-        case FirstRow::Absent:
-            step = 1;
-            break;
-        case FirstRow::Failed:
-            break;
-        }
-        free_result(link);
-    }
+    chained_lookup(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", space_name, id_espace,
+                   step);
     if (step == 0 &&
         compose(link,
                 "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='%s' AND "

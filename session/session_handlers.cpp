@@ -67,7 +67,7 @@ void Tlogiciel::connect_session_components() {
     // Where there is no notification area the same menu opens from the window itself.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-        if (session.id_resa > 0 && is_staff_status(session.status_user)) {
+        if (staff_session_open(session)) {
             PopupMenu1->popup(mapToGlobal(at));
         }
     });

@@ -9,6 +9,7 @@
 #include "fonction/setup_queries.h"
 #include "fonction/station_queries.h"
 #include "fonction/text.h"
+#include "session/session_rules.h"
 #include "setup/parametrage.h"
 #include "ui_parametrage.h"
 
@@ -17,6 +18,7 @@
 #include <QComboBox>
 #include <QSignalBlocker>
 
+#include <optional>
 #include <set>
 #include <string>
 
@@ -36,6 +38,10 @@ void add_item(QComboBox* list, const std::string& bytes) {
 }
 void add_item(QComboBox* list, const char* utf8) {
     add_item(list, to_cp1252(text(utf8)));
+}
+
+std::string prompt_bytes() {
+    return to_cp1252(text(name_prompt));
 }
 
 std::string item_bytes(const QComboBox* list, int index) {
@@ -61,6 +67,18 @@ void add_free_names(DbLink& link, QComboBox* list, const std::string& skip) {
             add_item(list, name.str());
         }
     }
+}
+
+// Refills the name list quietly: `first` (a prompt or the station's own name) when there is one, then
+// the free records, and selects the first item.
+void refill_names(DbLink& link, QComboBox* names, const std::optional<std::string>& first) {
+    const QSignalBlocker quiet(names);
+    names->clear();
+    if (first) {
+        add_item(names, *first);
+    }
+    add_free_names(link, names, first.value_or(std::string()));
+    names->setCurrentIndex(0);
 }
 
 void add_adapters(QComboBox* list) {
@@ -103,13 +121,12 @@ void Tlogiciel::connect_setup_components() {
 
 void Tlogiciel::Paramtres1Click() {
     // Only a staff member signed in on this station may change its set-up.
-    const bool staff_session = (session.status_user == 3 || session.status_user == 4) && session.id_resa > 0;
-    if (!staff_session) {
+    if (!staff_session_open(session)) {
         return;
     }
     session.elapsed_seconds = 0;
     session.closing_status = 2;
-    close_session_or_retry_later(static_cast<int>(session.elapsed_seconds / 60), session.closing_status,
+    close_session_or_retry_later(static_cast<int>(session.elapsed_seconds), session.closing_status,
                                  session.id_resa);
     // The row is closed: nothing may close it a second time.
     session.id_resa = 0;
@@ -167,20 +184,11 @@ void Tlogiciel::fill_setup_screen() {
         // A station set up while the server was away had its usage choice disabled.
         usager->setEnabled(true);
         animateur->setEnabled(true);
-        {
-            const QSignalBlocker quiet(names);
-            names->setEnabled(true);
-            int setup_status = 1;
-            read_computer_name(link, station.id_computer, station.station_name, setup_status);
-            names->clear();
-            if (setup_status == 0) {
-                add_item(names, station.station_name.str());
-                add_free_names(link, names, station.station_name.str());
-            } else {
-                add_free_names(link, names, std::string());
-            }
-            names->setCurrentIndex(0);
-        }
+        names->setEnabled(true);
+        int setup_status = 1;
+        read_computer_name(link, station.id_computer, station.station_name, setup_status);
+        refill_names(link, names,
+                     setup_status == 0 ? std::optional<std::string>(station.station_name.str()) : std::nullopt);
         Parametrage_combobox_nom_posteChange();
         macs->clear();
         macs->setEnabled(true);
@@ -195,14 +203,8 @@ void Tlogiciel::fill_setup_screen() {
         set_usage_radios(usager, animateur, true, false);
         usager->setEnabled(true);
         animateur->setEnabled(true);
-        {
-            const QSignalBlocker quiet(names);
-            names->clear();
-            names->setEnabled(true);
-            add_item(names, name_prompt);
-            add_free_names(link, names, std::string());
-            names->setCurrentIndex(0);
-        }
+        names->setEnabled(true);
+        refill_names(link, names, prompt_bytes());
         Parametrage_combobox_nom_posteChange();
         macs->clear();
         add_item(macs, mac_prompt);
@@ -243,25 +245,22 @@ void Tlogiciel::Parametrage_combobox_nom_posteChange() {
 
 void Tlogiciel::Parametrage_bouton_actualiser_nom_posteClick() {
     QComboBox* names = parametrage_->ui()->Parametrage_combobox_nom_poste;
-    {
+    int setup_status = 1;
+    read_computer_name(link, station.id_computer, station.station_name, setup_status);
+    int free_records = 0;
+    if (setup_status == 0) {
+        count_free_computers(link, free_records);
+    }
+    if (setup_status == 0 && free_records > 0) {
+        refill_names(link, names, station.station_name.str());
+    } else if (setup_status == 0) {
+        // No free record left: only the prompt.
         const QSignalBlocker quiet(names);
         names->clear();
-        int setup_status = 1;
-        read_computer_name(link, station.id_computer, station.station_name, setup_status);
-        if (setup_status == 0) {
-            int count = 0;
-            count_free_computers(link, count);
-            if (count == 0) {
-                add_item(names, name_prompt);
-            } else {
-                add_item(names, station.station_name.str());
-                add_free_names(link, names, station.station_name.str());
-            }
-        } else {
-            add_item(names, name_prompt);
-            add_free_names(link, names, std::string());
-        }
+        add_item(names, name_prompt);
         names->setCurrentIndex(0);
+    } else {
+        refill_names(link, names, prompt_bytes());
     }
     Parametrage_combobox_nom_posteChange();
 }
