@@ -53,18 +53,17 @@ void Tlogiciel::Identification_bouton_fermer_sessionClick() {
 }
 
 void Tlogiciel::Timer3Timer() {
-    report_station_alive(link, station.id_computer);
+    // The beat's own connection tells whether the server answers; while it does not, nothing else is
+    // tried this tick (each attempt may wait out the connect bound on the window's thread).
+    if (!report_station_alive(link, station.id_computer)) {
+        return;
+    }
     if (!pending_closes.empty()) {
         retry_pending_closes();
     }
     // Nobody is in a session while the welcome screen waits for the server.
     if (awaiting_server && session.id_resa == 0 && !Timer1.isActive()) {
-        int connect_status = 1;
-        open_link(link, connect_status);
-        close_link(link);
-        if (connect_status == 0) {
-            start_station();
-        }
+        start_station();
     }
 }
 

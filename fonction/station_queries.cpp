@@ -153,8 +153,9 @@ std::string load_space_message(DbLink& link, const char* space_name, int& messag
     return message;
 }
 
-void report_station_alive(DbLink& link, int id_computer) {
-    LinkScope scope(link);
+bool report_station_alive(DbLink& link, int id_computer) {
+    int connect_status = 1;
+    LinkScope scope(link, connect_status);
     const LocalTime now = platform().local_time();
     const unsigned long seconds = static_cast<unsigned long>(now.hour) * 3600UL +
                                   static_cast<unsigned long>(now.minute) * 60UL +
@@ -163,4 +164,5 @@ void report_station_alive(DbLink& link, int id_computer) {
         "UPDATE `tab_computer` SET `date_lastetat_computer`='%s', `lastetat_computer`='%lu' WHERE "
         "`id_computer`='%d' ;",
         {local_date_text(now), seconds, id_computer});
+    return connect_status == 0;
 }

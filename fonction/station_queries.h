@@ -16,5 +16,6 @@ void read_space_settings(DbLink& link, const char* space_name, SpaceSettings& se
 // The newest network-wide staff message, else the newest message of the space; empty when none.
 std::string load_space_message(DbLink& link, const char* space_name, int& messages_visible);
 
-// Writes today's date and the seconds since midnight into the station's computer row.
-void report_station_alive(DbLink& link, int id_computer);
+// Writes today's date and the seconds since midnight into the station's computer row; false when
+// the server could not be reached.
+bool report_station_alive(DbLink& link, int id_computer);
