@@ -2,6 +2,7 @@
 
 #include "app/identification.h"
 #include "app/message_box.h"
+#include "app/radio_buttons.h"
 #include "fonction/conversion.h"
 #include "fonction/registration_queries.h"
 #include "fonction/registration_text.h"
@@ -58,15 +59,6 @@ int checked_position(const std::vector<QRadioButton*>& group) {
         }
     }
     return -1;
-}
-
-// An auto-exclusive radio button refuses to be unchecked while it is the checked one of its panel.
-void uncheck(const std::vector<QRadioButton*>& group) {
-    for (QRadioButton* button : group) {
-        button->setAutoExclusive(false);
-        button->setChecked(false);
-        button->setAutoExclusive(true);
-    }
 }
 
 // The edits shown and read in upper case use the code page's mapping, one character for one, so the
@@ -254,7 +246,7 @@ void Tlogiciel::reset_registration_form() {
     identification_->ui()->Identification_labeledit_identifiant->setFocus();
     f->Inscription_Nom->clear();
     f->Inscription_Prenom->clear();
-    uncheck({f->Inscription_radio_homme, f->Inscription_radio_femme});
+    uncheck_all({f->Inscription_radio_homme, f->Inscription_radio_femme});
     f->Inscription_ComboBox_jour->setCurrentIndex(-1);
     f->Inscription_ComboBox_mois->setCurrentIndex(-1);
     f->Inscription_annee->clear();
@@ -271,8 +263,8 @@ void Tlogiciel::reset_registration_form() {
     f->Inscription_tel_port->clear();
     f->Inscription_mail->clear();
     f->Inscription_memo_info->clear();
-    uncheck(csp_buttons(f));
-    uncheck(equipment_buttons(f));
-    uncheck(usage_place_buttons(f));
-    uncheck(knowledge_buttons(f));
+    uncheck_all(csp_buttons(f));
+    uncheck_all(equipment_buttons(f));
+    uncheck_all(usage_place_buttons(f));
+    uncheck_all(knowledge_buttons(f));
 }

@@ -3,6 +3,7 @@
 #include "app/logiciel.h"
 
 #include "app/message_box.h"
+#include "app/radio_buttons.h"
 #include "fonction/config_files.h"
 #include "fonction/network.h"
 #include "fonction/session_queries.h"
@@ -91,15 +92,11 @@ void add_adapters(QComboBox* list) {
     }
 }
 
-// Auto-exclusive radio buttons cannot be unchecked one by one: the group is released meanwhile.
 void set_usage_radios(QRadioButton* usager, QRadioButton* animateur, bool usager_checked,
                       bool animateur_checked) {
-    usager->setAutoExclusive(false);
-    animateur->setAutoExclusive(false);
+    uncheck_all({usager, animateur});
     usager->setChecked(usager_checked);
     animateur->setChecked(animateur_checked);
-    usager->setAutoExclusive(true);
-    animateur->setAutoExclusive(true);
 }
 
 } // namespace
