@@ -6,8 +6,7 @@
 
 #include <initializer_list>
 
-template <typename Buttons>
-void uncheck_all(const Buttons& buttons) {
+template <typename Buttons> void uncheck_all(const Buttons& buttons) {
     for (QRadioButton* button : buttons) {
         button->setAutoExclusive(false);
         button->setChecked(false);

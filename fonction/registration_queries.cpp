@@ -130,19 +130,21 @@ void person_already_known(DbLink& link, const char* surname, const char* first_n
         return;
     }
     person_known = 0;
-    if (row_exists(link,
-                   "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `nom_inscription_user`='%s' AND "
-                   "`prenom_inscription_user`='%s' AND `sexe_inscription_user`= '%c' AND "
-                   "`jour_naissance_inscription_user`='%d' AND `mois_naissance_inscription_user`='%d' AND "
-                   "`annee_naissance_inscription_user`='%d';",
-                   {surname, first_name, SqlValue::character(sex_letter), day, month, year}) == FirstRow::Present) {
+    if (row_exists(
+            link,
+            "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `nom_inscription_user`='%s' AND "
+            "`prenom_inscription_user`='%s' AND `sexe_inscription_user`= '%c' AND "
+            "`jour_naissance_inscription_user`='%d' AND `mois_naissance_inscription_user`='%d' AND "
+            "`annee_naissance_inscription_user`='%d';",
+            {surname, first_name, SqlValue::character(sex_letter), day, month, year}) == FirstRow::Present) {
         person_known = 1;
     }
 }
 
 void login_is_free(DbLink& link, const char* login, int& login_free) {
     LinkScope scope(link);
-    const FirstRow account = row_exists(link, "SELECT `id_user` FROM `tab_user` WHERE `login_user`='%s';", {login});
+    const FirstRow account =
+        row_exists(link, "SELECT `id_user` FROM `tab_user` WHERE `login_user`='%s';", {login});
     if (account == FirstRow::Failed) {
         return;
     }
@@ -151,9 +153,9 @@ void login_is_free(DbLink& link, const char* login, int& login_free) {
         return;
     }
     // A login already promised to a pending registration is not offered a second time.
-    switch (row_exists(link,
-                       "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `login_inscription_user`='%s';",
-                       {login})) {
+    switch (row_exists(
+        link, "SELECT `id_inscription_user` FROM `tab_inscription_user` WHERE `login_inscription_user`='%s';",
+        {login})) {
     case FirstRow::Present:
         login_free = 0;
         break;

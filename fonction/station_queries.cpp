@@ -8,7 +8,8 @@ namespace {
 // One text lookup on an open link: keeps the single column; `status` 0 found, 1 no row, unchanged
 // when the statement fails.
 template <std::size_t N>
-void chained_lookup(DbLink& link, const char* templ, const SqlValue& value, FixedText<N>& found, int& status) {
+void chained_lookup(DbLink& link, const char* templ, const SqlValue& value, FixedText<N>& found,
+                    int& status) {
     if (!compose(link, templ, {value})) {
         return;
     }
@@ -122,8 +123,8 @@ std::string load_space_message(DbLink& link, const char* space_name, int& messag
     messages_visible = 0;
     std::string message;
     FixedText<32> id_espace;
-    chained_lookup(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", space_name, id_espace,
-                   step);
+    chained_lookup(link, "SELECT `id_espace` FROM `tab_espace` WHERE `nom_espace`='%s';", space_name,
+                   id_espace, step);
     if (step == 0 &&
         compose(link,
                 "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='%s' AND "

@@ -15,4 +15,6 @@ Platform& platform() {
     return *current;
 }
 
-void install_platform(Platform* instance) { current = instance; }
+void install_platform(Platform* instance) {
+    current = instance;
+}

@@ -25,7 +25,7 @@ struct LocalTime {
 };
 
 class Platform {
-public:
+  public:
     virtual ~Platform() = default;
 
     // First six bytes of every network adapter's hardware address, in the order the system lists them.

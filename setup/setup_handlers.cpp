@@ -185,7 +185,8 @@ void Tlogiciel::fill_setup_screen() {
         int setup_status = 1;
         read_computer_name(link, station.id_computer, station.station_name, setup_status);
         refill_names(link, names,
-                     setup_status == 0 ? std::optional<std::string>(station.station_name.str()) : std::nullopt);
+                     setup_status == 0 ? std::optional<std::string>(station.station_name.str())
+                                       : std::nullopt);
         Parametrage_combobox_nom_posteChange();
         macs->clear();
         macs->setEnabled(true);

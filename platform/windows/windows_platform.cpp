@@ -29,7 +29,7 @@ std::string narrow(const wchar_t* text) {
 }
 
 class WindowsPlatform final : public Platform {
-public:
+  public:
     std::vector<HardwareAddress> adapter_addresses() override {
         std::vector<HardwareAddress> result;
         // 10240 bytes hold about fifteen adapters. A computer with more (virtual switches, VPNs)
@@ -133,4 +133,6 @@ public:
 
 } // namespace
 
-std::unique_ptr<Platform> make_system_platform() { return std::make_unique<WindowsPlatform>(); }
+std::unique_ptr<Platform> make_system_platform() {
+    return std::make_unique<WindowsPlatform>();
+}
