@@ -1,6 +1,7 @@
 #include "app/lockdown.h"
 
-#include "app/identification.h"
+#include "session/identification.h"
+#include "session/sessions.h"
 #include "app/logiciel.h"
 #include "fonction/station_queries.h"
 #include "ui_identification.h"
@@ -8,11 +9,11 @@
 void Tlogiciel::Timer_premier_plan_applicationTimer() {
     set_stay_on_top(true);
     raise();
-    kill_shell_processes(platform());
+    kill_shell_processes(platform_);
 }
 
 void Tlogiciel::Identification_labeledit_identifiantKeyDown(int key, Qt::KeyboardModifiers modifiers) {
-    auto* id = identification_->ui();
+    auto* id = identification()->ui();
     const Qt::KeyboardModifiers chord = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
     const bool reveal =
         station.settings.config_menu_logiciel == 1 && (modifiers & chord) == chord && key == Qt::Key_Up;
@@ -24,7 +25,7 @@ void Tlogiciel::Identification_labeledit_identifiantKeyDown(int key, Qt::Keyboar
 
 void Tlogiciel::Identification_labeledit_mot_de_passeKeyPress(int character) {
     if (character == 13) {
-        Identification_bouton_connexionClick();
+        sessions_->Identification_bouton_connexionClick();
     }
 }
 
@@ -33,7 +34,7 @@ int Tlogiciel::FormKeyPress(int character) {
 }
 
 void Tlogiciel::Identification_bouton_quitter_logicielClick() {
-    platform().run_command("start c://Windows//explorer.exe");
+    platform_.run_command("start c://Windows//explorer.exe");
     set_stay_on_top(false);
     Timer_premier_plan_application.stop();
     station.close_allowed = 1;
@@ -41,15 +42,15 @@ void Tlogiciel::Identification_bouton_quitter_logicielClick() {
 }
 
 void Tlogiciel::Identification_bouton_arret_posteClick() {
-    platform().run_command("shutdown /s /f");
+    platform_.run_command("shutdown /s /f");
 }
 
 void Tlogiciel::Identification_bouton_redemarrer_posteClick() {
-    platform().run_command("shutdown /r /f");
+    platform_.run_command("shutdown /r /f");
 }
 
 void Tlogiciel::Identification_bouton_fermer_sessionClick() {
-    platform().run_command("shutdown /l /f");
+    platform_.run_command("shutdown /l /f");
 }
 
 void Tlogiciel::Timer3Timer() {

@@ -1,19 +1,23 @@
 #include "app/logiciel.h"
 
-#include "app/identification.h"
 #include "app/lockdown.h"
-#include "app/message_box.h"
 #include "fonction/config_files.h"
-#include "fonction/conversion.h"
 #include "fonction/network.h"
+#include "fonction/session_queries.h"
 #include "fonction/station_queries.h"
 #include "fonction/text.h"
 #include "registration/inscription.h"
+#include "registration/self_registration.h"
 #include "session/compteur_temps.h"
+#include "session/identification.h"
 #include "session/renseignement.h"
+#include "session/sessions.h"
 #include "setup/parametrage.h"
+#include "setup/station_setup.h"
+#include "ui_compteur_temps.h"
 #include "ui_identification.h"
 #include "ui_logiciel.h"
+#include "window/guarded.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -32,22 +36,22 @@ static void register_images() {
     Q_INIT_RESOURCE(kalimo);
 }
 
-Tlogiciel::Tlogiciel(QWidget* parent) : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()) {
+Tlogiciel::Tlogiciel(QWidget* parent)
+    : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()), platform_(platform()) {
     register_images();
     ui_->setupUi(this);
     logiciel = this;
 
+    QWidget* panels = ui_->Fond_principale;
+    sessions_ = std::make_unique<Sessions>(*this, platform_, link, station, session, Timer1, panels);
+    setup_ = std::make_unique<StationSetup>(*this, link, station, session, config, panels);
+    registration_ = std::make_unique<SelfRegistration>(*this, link, panels);
     // The panels fill the client area, one visible at a time; the order is the design's stacking order.
-    auto* layout = ui_->Fond_principale_layout;
-    renseignement_ = new Renseignement(ui_->Fond_principale);
-    inscription_ = new Inscription(ui_->Fond_principale);
-    compteur_temps_ = new Compteur_temps(ui_->Fond_principale);
-    parametrage_ = new Parametrage(ui_->Fond_principale);
-    identification_ = new Identification(ui_->Fond_principale);
-    for (QWidget* panel : {static_cast<QWidget*>(renseignement_), static_cast<QWidget*>(inscription_),
-                           static_cast<QWidget*>(compteur_temps_), static_cast<QWidget*>(parametrage_),
-                           static_cast<QWidget*>(identification_)}) {
-        layout->addWidget(panel, 0, 0);
+    for (QWidget* panel : {static_cast<QWidget*>(renseignement()), static_cast<QWidget*>(inscription()),
+                           static_cast<QWidget*>(compteur_temps()), static_cast<QWidget*>(parametrage()),
+                           static_cast<QWidget*>(identification())}) {
+        ui_->Fond_principale_layout->addWidget(panel, 0, 0);
+        panel->raise();
     }
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
@@ -88,49 +92,70 @@ Tlogiciel::~Tlogiciel() {
     }
 }
 
-void Tlogiciel::guarded(const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const ConversionError& error) {
-        show_error(
-            this,
-            QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(from_cp1252(error.value())));
-    }
+Identification* Tlogiciel::identification() const {
+    return sessions_->identification();
+}
+Renseignement* Tlogiciel::renseignement() const {
+    return sessions_->renseignement();
+}
+Compteur_temps* Tlogiciel::compteur_temps() const {
+    return sessions_->compteur_temps();
+}
+Inscription* Tlogiciel::inscription() const {
+    return registration_->inscription();
+}
+Parametrage* Tlogiciel::parametrage() const {
+    return setup_->parametrage();
+}
+
+void Tlogiciel::guard(void (Tlogiciel::*handler)()) {
+    guarded(this, [this, handler] { (this->*handler)(); });
 }
 
 void Tlogiciel::connect_components() {
-    auto* id = identification_->ui();
-    connect(&Timer1, &QTimer::timeout, this, [this] { guarded([this] { Timer1Timer(); }); });
-    connect(&Timer2, &QTimer::timeout, this, [this] { guarded([this] { Timer2Timer(); }); });
-    connect(&Timer3, &QTimer::timeout, this, [this] { guarded([this] { Timer3Timer(); }); });
+    auto* id = identification()->ui();
+    connect(&Timer1, &QTimer::timeout, this, [this] { guarded(this, [this] { sessions_->Timer1Timer(); }); });
+    connect(&Timer2, &QTimer::timeout, this, [this] { guard(&Tlogiciel::Timer2Timer); });
+    connect(&Timer3, &QTimer::timeout, this, [this] { guard(&Tlogiciel::Timer3Timer); });
     connect(&Timer_premier_plan_application, &QTimer::timeout, this,
-            [this] { guarded([this] { Timer_premier_plan_applicationTimer(); }); });
+            [this] { guard(&Tlogiciel::Timer_premier_plan_applicationTimer); });
     connect(id->Identification_bouton_quitter_logiciel, &QPushButton::clicked, this,
-            [this] { guarded([this] { Identification_bouton_quitter_logicielClick(); }); });
+            [this] { guard(&Tlogiciel::Identification_bouton_quitter_logicielClick); });
     connect(id->Identification_bouton_arret_poste, &QPushButton::clicked, this,
-            [this] { guarded([this] { Identification_bouton_arret_posteClick(); }); });
+            [this] { guard(&Tlogiciel::Identification_bouton_arret_posteClick); });
     connect(id->Identification_bouton_redemarrer_poste, &QPushButton::clicked, this,
-            [this] { guarded([this] { Identification_bouton_redemarrer_posteClick(); }); });
+            [this] { guard(&Tlogiciel::Identification_bouton_redemarrer_posteClick); });
     connect(id->Identification_bouton_fermer_session, &QPushButton::clicked, this,
-            [this] { guarded([this] { Identification_bouton_fermer_sessionClick(); }); });
+            [this] { guard(&Tlogiciel::Identification_bouton_fermer_sessionClick); });
+    connect(id->Identification_bouton_inscription, &QPushButton::clicked, this,
+            [this] { guarded(this, [this] { registration_->Identification_bouton_inscriptionClick(); }); });
     // Key handling of the login fields goes through an event filter, which sees modifiers and keys
     // before the edit does.
     id->Identification_labeledit_identifiant->installEventFilter(this);
     id->Identification_labeledit_mot_de_passe->installEventFilter(this);
-    connect_session_components();
-    connect_setup_components();
-    connect_registration_components();
+
+    connect(Dconnexion1, &QAction::triggered, this,
+            [this] { guarded(this, [this] { sessions_->Dconnexion1Click(); }); });
+    connect(Paramtres1, &QAction::triggered, this,
+            [this] { guarded(this, [this] { setup_->Paramtres1Click(); }); });
+    // Where there is no notification area the same menu opens from the window itself.
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        if (staff_session_open(session)) {
+            PopupMenu1->popup(mapToGlobal(at));
+        }
+    });
 }
 
 bool Tlogiciel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        auto* id = identification_->ui();
+        auto* id = identification()->ui();
         if (watched == id->Identification_labeledit_identifiant) {
-            guarded([&] { Identification_labeledit_identifiantKeyDown(key->key(), key->modifiers()); });
+            guarded(this, [&] { Identification_labeledit_identifiantKeyDown(key->key(), key->modifiers()); });
         } else if (watched == id->Identification_labeledit_mot_de_passe &&
                    (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)) {
-            guarded([&] { Identification_labeledit_mot_de_passeKeyPress(13); });
+            guarded(this, [&] { Identification_labeledit_mot_de_passeKeyPress(13); });
             return true;
         }
     }
@@ -157,13 +182,13 @@ void Tlogiciel::closeEvent(QCloseEvent* event) {
 }
 
 void Tlogiciel::FormCreate() {
-    guarded([this] { start_station(); });
+    guard(&Tlogiciel::start_station);
 }
 
 void Tlogiciel::show_only(QWidget* panel) {
-    for (QWidget* each : {static_cast<QWidget*>(identification_), static_cast<QWidget*>(renseignement_),
-                          static_cast<QWidget*>(inscription_), static_cast<QWidget*>(compteur_temps_),
-                          static_cast<QWidget*>(parametrage_)}) {
+    for (QWidget* each : {static_cast<QWidget*>(identification()), static_cast<QWidget*>(renseignement()),
+                          static_cast<QWidget*>(inscription()), static_cast<QWidget*>(compteur_temps()),
+                          static_cast<QWidget*>(parametrage())}) {
         if (each != panel) {
             each->hide();
         }
@@ -174,11 +199,11 @@ void Tlogiciel::show_only(QWidget* panel) {
 }
 
 void Tlogiciel::start_station() {
-    auto* id = identification_->ui();
+    auto* id = identification()->ui();
     awaiting_server = false;
     session.credit_minutes = 0;
     set_stay_on_top(true);
-    kill_shell_processes(platform());
+    kill_shell_processes(platform_);
     id->Identification_bouton_arret_poste->hide();
     id->Identification_bouton_redemarrer_poste->hide();
     id->Identification_bouton_fermer_session->hide();
@@ -358,12 +383,12 @@ void place_staff_login(Identification* panel) {
 } // namespace
 
 void Tlogiciel::show_welcome_screen() {
-    auto* id = identification_->ui();
+    auto* id = identification()->ui();
     Timer_premier_plan_application.start();
     apply_window_layout(FullScreen);
     setWindowTitle(QStringLiteral("Kalimo"));
     station.staff_screen = 0;
-    identification_->show();
+    identification()->show();
     id->Identification_label_message_animateur->hide();
     id->Identification_bouton_inscription->show();
 
@@ -389,7 +414,7 @@ void Tlogiciel::show_welcome_screen() {
     place(memo, sw / 2 - group->width() / 2 - 50 - memo->width(), sh / 2 - memo->height() / 2);
     QWidget* name = id->Identification_label_nom_poste;
     place(name, sw / 2 - name->width() / 2 + 400, sh / 2 + name->height() + 200);
-    place_logos_full_screen(identification_, sw);
+    place_logos_full_screen(identification(), sw);
 
     const std::string message =
         load_space_message(link, station.space_name.c_str(), station.messages_visible);
@@ -406,7 +431,7 @@ void Tlogiciel::show_staff_setup_login() {
 }
 
 void Tlogiciel::show_staff_login(bool before_setup) {
-    auto* id = identification_->ui();
+    auto* id = identification()->ui();
     apply_window_layout(Windowed);
     if (before_setup) {
         // A staff member must sign in before the station's set-up can be changed.
@@ -416,13 +441,13 @@ void Tlogiciel::show_staff_login(bool before_setup) {
                                 : QStringLiteral("Kalimo - Animateur"));
     station.staff_screen = 1;
     if (before_setup) {
-        parametrage_->hide();
+        parametrage()->hide();
     }
-    identification_->show();
+    identification()->show();
     id->Identification_memo_message_espace->hide();
     id->Identification_label_message_animateur->show();
     id->Identification_bouton_inscription->hide();
-    place_staff_login(identification_);
+    place_staff_login(identification());
     const int wh = height();
     id->Identification_bouton_quitter_logiciel->move(id->Identification_bouton_quitter_logiciel->x(),
                                                      wh - 248);
@@ -436,7 +461,70 @@ void Tlogiciel::show_setup_screen() {
     apply_window_layout(Windowed);
     station.setup_required = 1;
     setWindowTitle(QStringLiteral("Kalimo - Paramétrage"));
-    fill_setup_screen();
-    parametrage_->show();
-    identification_->hide();
+    setup_->fill_setup_screen();
+    show_only(parametrage());
+}
+
+void Tlogiciel::set_title(const QString& title) {
+    setWindowTitle(title);
+}
+
+void Tlogiciel::show_login() {
+    show_only(identification());
+    identification()->ui()->Identification_labeledit_identifiant->setFocus();
+}
+
+void Tlogiciel::clear_login() {
+    identification()->ui()->Identification_labeledit_identifiant->clear();
+    identification()->ui()->Identification_labeledit_mot_de_passe->clear();
+}
+
+void Tlogiciel::stop_lockdown() {
+    Timer_premier_plan_application.stop();
+}
+
+void Tlogiciel::quit() {
+    station.close_allowed = 1;
+    close();
+}
+
+void Tlogiciel::close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) {
+    if (!close_session_row(link, duration_minutes, closing_status, id_resa) && id_resa > 0) {
+        pending_closes.push_back(PendingClose{duration_minutes, closing_status, id_resa});
+    }
+}
+
+void Tlogiciel::retry_pending_closes() {
+    std::vector<PendingClose> still_pending;
+    for (const PendingClose& close : pending_closes) {
+        if (!close_session_row(link, close.duration_minutes, close.closing_status, close.id_resa)) {
+            still_pending.push_back(close);
+        }
+    }
+    pending_closes.swap(still_pending);
+}
+
+void Tlogiciel::minimise_to_tray() {
+    if (tray_available) {
+        // Only the notification-area icon remains; its menu brings the station back.
+        hide();
+        return;
+    }
+    // No notification area: a small window in the corner keeps the way back. Its button ends the
+    // staff session and the same menu opens from the window.
+    auto* c = compteur_temps()->ui();
+    show_only(compteur_temps());
+    apply_window_layout(CounterCorner);
+    set_stay_on_top(false);
+    c->Compteur_Temps_parcouru->hide();
+    QWidget* button = c->Compteur_Bouton_deconnexion;
+    button->move(width() / 2 - button->width() / 2, 102);
+    setWindowTitle(QStringLiteral("Kalimo - Animateur"));
+    show();
+}
+
+void Tlogiciel::restore_from_tray() {
+    showNormal();
+    raise();
+    activateWindow();
 }

@@ -1,32 +1,35 @@
-// The station's only window. It owns the records, the timers, the notification icon and its menu,
-// and the screen operations; each panel's widgets live in the panel's own class, and the handlers
-// of each subsystem are defined in that subsystem's folder.
+// The station's only window, the coordinator of its screens. It owns the records, the timers, the
+// notification icon and its menu, the window layouts and screen operations, start_station, the
+// lock-down, the power buttons and the heartbeat. Each subsystem's behaviour lives in its own class,
+// which the window creates and wires and which reaches the window only through StationWindow.
 #pragma once
 
 #include "fonction/db_link.h"
 #include "fonction/records.h"
+#include "window/station_window.h"
 
 #include <QMainWindow>
 #include <QTimer>
-#include <functional>
 #include <memory>
 #include <vector>
 
+class Compteur_temps;
+class Identification;
+class Inscription;
+class Parametrage;
+class Platform;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
-class Identification;
+class SelfRegistration;
 class Renseignement;
-class Compteur_temps;
-class Inscription;
-class Parametrage;
+class Sessions;
+class StationSetup;
 namespace Ui {
 class Tlogiciel;
 }
 
-enum WindowLayout { FullScreen = 1, Windowed = 2, CounterCorner = 3 };
-
-class Tlogiciel : public QMainWindow {
+class Tlogiciel : public QMainWindow, public StationWindow {
     Q_OBJECT
 
   public:
@@ -39,12 +42,17 @@ class Tlogiciel : public QMainWindow {
     SessionState session;
     StationConfig config;
 
-    // The panels and the non-visual components.
-    Identification* identification() const { return identification_; }
-    Renseignement* renseignement() const { return renseignement_; }
-    Compteur_temps* compteur_temps() const { return compteur_temps_; }
-    Inscription* inscription() const { return inscription_; }
-    Parametrage* parametrage() const { return parametrage_; }
+    // The subsystems and their panels.
+    Sessions& sessions() const { return *sessions_; }
+    StationSetup& setup() const { return *setup_; }
+    SelfRegistration& registration() const { return *registration_; }
+    Identification* identification() const;
+    Renseignement* renseignement() const;
+    Compteur_temps* compteur_temps() const;
+    Inscription* inscription() const;
+    Parametrage* parametrage() const;
+
+    // The non-visual components.
     QTimer Timer1;
     QTimer Timer2;
     QTimer Timer3;
@@ -67,8 +75,6 @@ class Tlogiciel : public QMainWindow {
     };
     std::vector<PendingClose> pending_closes;
     void retry_pending_closes();
-    // close_session_row, keeping the close for the next heartbeat when the server refuses it.
-    void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa);
 
     // A visitor station that lost its server stays locked on its welcome screen rather than offering
     // the set-up screen, which can be closed; each heartbeat tries the server and identifies the
@@ -77,19 +83,29 @@ class Tlogiciel : public QMainWindow {
 
     // Start-up and screens.
     void FormCreate();
-    void start_station();
+    void start_station() override;
     void route_unidentified_station();
-    void apply_window_layout(int layout);
-    void show_welcome_screen();
-    void show_staff_screen();
+    void apply_window_layout(int layout) override;
+    void show_welcome_screen() override;
+    void show_staff_screen() override;
     void show_staff_setup_login();
-    void show_setup_screen();
+    void show_setup_screen() override;
     // FormStyle: stay-on-top (locked station) or normal.
-    void set_stay_on_top(bool on_top);
+    void set_stay_on_top(bool on_top) override;
     bool stays_on_top() const { return stay_on_top_; }
     bool frameless() const { return frameless_; }
-    // Hides every panel but the one given (nullptr hides all five).
-    void show_only(QWidget* panel);
+    void show_only(QWidget* panel) override;
+
+    // What the screens ask of the window.
+    QWidget* widget() override { return this; }
+    void set_title(const QString& title) override;
+    void show_login() override;
+    void clear_login() override;
+    void stop_lockdown() override;
+    void minimise_to_tray() override;
+    void restore_from_tray() override;
+    void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) override;
+    void quit() override;
 
     // Lock-down, power actions, heartbeat.
     void Timer_premier_plan_applicationTimer();
@@ -104,39 +120,6 @@ class Tlogiciel : public QMainWindow {
     void Timer3Timer();
     void Timer2Timer();
 
-    // Sign-in, survey, session counter and logout.
-    void Identification_bouton_connexionClick();
-    void start_session(); // Bouton_validerClick
-    void Bouton_retourClick();
-    void present_survey();
-    void apply_survey_layout();
-    void CheckBox_EmploiClick();
-    void CheckBox_InternetClick();
-    void Timer1Timer();
-    void end_session();
-    void Compteur_Bouton_deconnexionClick();
-    void Dconnexion1Click();
-    void minimise_to_tray();
-    void restore_from_tray();
-
-    // Set-up screen.
-    void Paramtres1Click();
-    void fill_setup_screen();
-    void Parametrage_combobox_nom_posteChange();
-    void Parametrage_bouton_actualiser_nom_posteClick();
-    void Parametrage_bouton_aide_adresse_macClick();
-    void Bouton_valider_parametrageClick();
-    void Bouton_retour_parametrageClick();
-
-    // Self-registration.
-    void Identification_bouton_inscriptionClick();
-    void Inscription_ComboBox_villeChange();
-    void Bouton_valider_inscriptionClick();
-    void reset_registration_form(); // Bouton_retour_inscriptionClick
-
-    // Runs a handler; a database value that is not an integer is reported and ends the handler.
-    void guarded(const std::function<void()>& handler);
-
   protected:
     void closeEvent(QCloseEvent* event) override; // FormCloseQuery
     void keyPressEvent(QKeyEvent* event) override;
@@ -144,18 +127,15 @@ class Tlogiciel : public QMainWindow {
 
   private:
     void connect_components();
-    void connect_session_components();
-    void connect_setup_components();
-    void connect_registration_components();
+    void guard(void (Tlogiciel::*handler)());
     void apply_window_flags();
     void show_staff_login(bool before_setup);
 
     std::unique_ptr<Ui::Tlogiciel> ui_;
-    Identification* identification_ = nullptr;
-    Renseignement* renseignement_ = nullptr;
-    Compteur_temps* compteur_temps_ = nullptr;
-    Inscription* inscription_ = nullptr;
-    Parametrage* parametrage_ = nullptr;
+    Platform& platform_;
+    std::unique_ptr<Sessions> sessions_;
+    std::unique_ptr<StationSetup> setup_;
+    std::unique_ptr<SelfRegistration> registration_;
     bool stay_on_top_ = true;
     bool frameless_ = false;
 };

@@ -1,5 +1,5 @@
 #include "app/logiciel.h"
-#include "app/message_box.h"
+#include "window/message_box.h"
 #include "platform/platform.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // Where the station's start-up goes, piece by piece, inside one process under the offscreen
 // platform: a cold pass (the first QApplication, the first text, the first main window with its
 // start_station, the first paint, with the resident memory after each), then each piece warm.
-#include "app/identification.h"
+#include "session/identification.h"
 #include "app/logiciel.h"
 #include "bench/support/bench_database.h"
 #include "bench/support/bench_platform.h"

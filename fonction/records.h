@@ -45,6 +45,15 @@ struct SessionState {
     FixedText<20> counter_text;
 };
 
+// Account statuses 3 and 4 are staff; they are treated alike.
+inline bool is_staff_status(int status_user) {
+    return status_user == 3 || status_user == 4;
+}
+// A staff account is signed in on this station, its session row open.
+inline bool staff_session_open(const SessionState& session) {
+    return is_staff_status(session.status_user) && session.id_resa > 0;
+}
+
 struct StationConfig {
     FixedText<255> database_name;
     FixedText<255> database_host;

@@ -9,7 +9,7 @@ class Inscription;
 }
 
 // The self-registration form.
-// A thin holder for its Designer form; the main window connects and drives it.
+// A thin holder for its Designer form; SelfRegistration connects and drives it.
 class Inscription : public QWidget {
     Q_OBJECT
 
@@ -17,7 +17,7 @@ class Inscription : public QWidget {
     explicit Inscription(QWidget* parent = nullptr);
     ~Inscription() override;
 
-    // The main window's handlers read and move these controls.
+    // The handlers read and move these controls.
     Ui::Inscription* ui() const { return ui_.get(); }
 
   private:

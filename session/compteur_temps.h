@@ -9,7 +9,7 @@ class Compteur_temps;
 }
 
 // The session counter shown in the corner window during a session.
-// A thin holder for its Designer form; the main window connects and drives it.
+// A thin holder for its Designer form; Sessions connects and drives it.
 class Compteur_temps : public QWidget {
     Q_OBJECT
 
@@ -17,7 +17,7 @@ class Compteur_temps : public QWidget {
     explicit Compteur_temps(QWidget* parent = nullptr);
     ~Compteur_temps() override;
 
-    // The main window's handlers read and move these controls.
+    // The handlers read and move these controls.
     Ui::Compteur_temps* ui() const { return ui_.get(); }
 
   private:

@@ -9,7 +9,7 @@ class Renseignement;
 }
 
 // The usage survey shown after a visitor signs in.
-// A thin holder for its Designer form; the main window connects and drives it.
+// A thin holder for its Designer form; Sessions connects and drives it.
 class Renseignement : public QWidget {
     Q_OBJECT
 
@@ -17,7 +17,7 @@ class Renseignement : public QWidget {
     explicit Renseignement(QWidget* parent = nullptr);
     ~Renseignement() override;
 
-    // The main window's handlers read and move these controls.
+    // The handlers read and move these controls.
     Ui::Renseignement* ui() const { return ui_.get(); }
 
   private:

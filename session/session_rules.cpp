@@ -2,14 +2,6 @@
 
 #include "session/counter_text.h"
 
-bool is_staff_status(int status_user) {
-    return status_user == 3 || status_user == 4;
-}
-
-bool staff_session_open(const SessionState& session) {
-    return is_staff_status(session.status_user) && session.id_resa > 0;
-}
-
 SignInRoute route_sign_in(int lookup_outcome, int staff_screen, int status_user, int setup_required) {
     if (lookup_outcome == 0) {
         return SignInRoute::Incorrect;

@@ -21,10 +21,6 @@ enum class SignInRoute {
 };
 SignInRoute route_sign_in(int lookup_outcome, int staff_screen, int status_user, int setup_required);
 
-bool is_staff_status(int status_user);
-// A staff account is signed in on this station, its session row open.
-bool staff_session_open(const SessionState& session);
-
 // One tick of the counter once the poll has not ended the session: Show when counter_text holds a new
 // text to display, Keep when the display stays, End when the credit is spent and the space logs out.
 // Counts the session's seconds in `session`.

@@ -13,7 +13,7 @@ class Parametrage;
 bool is_station_text(const QString& text);
 
 // The set-up screen that binds the station to its computer record.
-// A thin holder for its Designer form; the main window connects and drives it.
+// A thin holder for its Designer form; StationSetup connects and drives it.
 class Parametrage : public QWidget {
     Q_OBJECT
 
@@ -21,7 +21,7 @@ class Parametrage : public QWidget {
     explicit Parametrage(QWidget* parent = nullptr);
     ~Parametrage() override;
 
-    // The main window's handlers read and move these controls.
+    // The handlers read and move these controls.
     Ui::Parametrage* ui() const { return ui_.get(); }
 
   private:

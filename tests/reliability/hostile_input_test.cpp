@@ -124,7 +124,7 @@ TEST_F(Hostile, SignInRefusesEveryHostileTextAndAnAccountHoldingOneSignsInWithIt
         EXPECT_TRUE(messages.empty());
         ASSERT_TRUE(window->Timer1.isActive());
         EXPECT_EQ(db->scalar("SELECT id_user_resa FROM tab_resa"), id_user);
-        window->Compteur_Bouton_deconnexionClick();
+        window->sessions().Compteur_Bouton_deconnexionClick();
         db->exec("DELETE FROM tab_resa");
         db->exec("DELETE FROM tab_user WHERE id_user=" + id_user);
     }
@@ -319,7 +319,7 @@ TEST_F(HostileSetup, TheDatabaseEditsRefuseWhatTheFileCannotHoldAndStoreTheRest)
     for (const HostileText& hostile : hostile_corpus()) {
         for (int e = 0; e < 4; ++e) {
             SCOPED_TRACE(std::string(hostile.name) + " in edit " + std::to_string(e));
-            window->fill_setup_screen();
+            window->setup().fill_setup_screen();
             const bool storable =
                 encodable_in_cp1252(hostile.text) && !hostile.text.contains(QLatin1Char('\r')) &&
                 !hostile.text.contains(QLatin1Char('\n')) && !hostile.text.contains(QChar(0));
@@ -393,7 +393,7 @@ TEST_F(HostileSetup, HostileComputerNamesAreListedAsStoredAndBindTheirOwnRecordO
         const std::string record = std::to_string(db->insert_id());
         window->station.id_computer = 0;
         window->station.db_check = 0;
-        window->fill_setup_screen();
+        window->setup().fill_setup_screen();
         QComboBox* names = screen()->Parametrage_combobox_nom_poste;
         const int index = names->findText(from_cp1252(c_text(name)));
         if (c_text(name).size() > 99) {

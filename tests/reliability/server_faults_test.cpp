@@ -93,10 +93,10 @@ class PrivateServerTest : public StationTest {
     QString shown() const { return window->compteur_temps()->ui()->Compteur_Temps_parcouru->text(); }
     // One tick of the counter, as the timer would run it; returns its duration in seconds.
     double tick() {
-        return seconds_of([this] { window->guarded([this] { window->Timer1Timer(); }); });
+        return seconds_of([this] { guarded(window.get(), [this] { window->sessions().Timer1Timer(); }); });
     }
     double heartbeat() {
-        return seconds_of([this] { window->guarded([this] { window->Timer3Timer(); }); });
+        return seconds_of([this] { guarded(window.get(), [this] { window->Timer3Timer(); }); });
     }
     void expect_locked() {
         EXPECT_FALSE(window->Timer1.isActive());
@@ -188,7 +188,7 @@ TEST_F(PrivateServerTest, AfterARestartTheNextPollWorksAndTheRowIsClosedCorrectl
     EXPECT_TRUE(window->Timer1.isActive()) << "status 2 was read and is not an end";
 
     window->session.elapsed_seconds = 600;
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(session_row(), (std::vector<std::string>{"10", "1"}));
     EXPECT_TRUE(window->pending_closes.empty());
     expect_locked();
@@ -266,7 +266,7 @@ TEST_F(PrivateServerTest, ASilentServerHoldsEachOperationNoLongerThanTheConnectB
 
     folder.write_file("Configuration_Base_de_donnee.init", good);
     window->session.elapsed_seconds = 185;
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(session_row(), (std::vector<std::string>{"3", "1"}));
     EXPECT_EQ(db->count("tab_resa"), 1) << "the silent server took no row";
     EXPECT_EQ(server->connections_settled(baseline), baseline);

@@ -96,9 +96,9 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
     for (int tick = 1; tick <= ticks; ++tick) {
         clock = clock.addSecs(1);
         set_clock(clock);
-        window->guarded([this] { window->Timer1Timer(); });
+        guarded(window.get(), [this] { window->sessions().Timer1Timer(); });
         if (tick % 5 == 0) {
-            window->guarded([this] { window->Timer3Timer(); });
+            guarded(window.get(), [this] { window->Timer3Timer(); });
         }
         if (tick % checkpoint_every == 0) {
             SCOPED_TRACE(tick);
@@ -136,7 +136,7 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
 
     window->Timer1.blockSignals(false);
     window->Timer3.blockSignals(false);
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(db->rows("SELECT duree_resa, status_resa FROM tab_resa"),
               (std::vector<std::vector<std::string>>{{std::to_string(ticks / 60), "1"}}));
     EXPECT_EQ(server->connections_settled(connections), connections);

@@ -27,7 +27,7 @@ class Counter : public StationTest {
     QString shown() const { return window->compteur_temps()->ui()->Compteur_Temps_parcouru->text(); }
     void tick(int times = 1) {
         for (int i = 0; i < times; ++i) {
-            window->guarded([this] { window->Timer1Timer(); });
+            guarded(window.get(), [this] { window->sessions().Timer1Timer(); });
         }
     }
     std::vector<std::string> row() {
@@ -108,7 +108,7 @@ TEST_F(Counter, WithoutAutomaticLogoutTheCountDownRestsAtZero) {
     EXPECT_EQ(shown(), QStringLiteral("0 s"));
     EXPECT_EQ(window->session.remaining_seconds, 0u) << "never wraps round";
     EXPECT_EQ(window->session.elapsed_seconds, 65u);
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(row(), (std::vector<std::string>{"1", "1"}));
 }
 
@@ -149,7 +149,7 @@ TEST_F(Counter, ADeletedRowDoesNotEndTheSession) {
     tick(3);
     EXPECT_TRUE(window->Timer1.isActive());
     EXPECT_EQ(shown(), QStringLiteral("2 s"));
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(db->count("tab_resa"), 0);
     expect_locked_again();
 }
@@ -164,7 +164,7 @@ TEST_F(Counter, AServerThatCannotBeReachedLetsTheSessionGoOn) {
     EXPECT_TRUE(errors.empty());
     folder.write_file("Configuration_Base_de_donnee.init", good);
     tick(115);
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(row(), (std::vector<std::string>{"2", "1"}));
 }
 
@@ -210,7 +210,7 @@ TEST_F(Counter, ACloseTheServerRefusedIsSentAgainAtEachHeartbeatUntilItIsTaken) 
     const std::string good = folder.read_file("Configuration_Base_de_donnee.init");
     folder.write_file("Configuration_Base_de_donnee.init", "absente\r\n127.0.0.1\r\nkalimo\r\nfaux");
     window->session.elapsed_seconds = 185;
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"})) << "the server did not take it";
     window->Timer3Timer();
     window->Timer3Timer();

@@ -103,7 +103,7 @@ TEST_F(SignIn, AnAccentedLoginAndPasswordMatchTheirLatin1Row) {
     add_user("élodie", "marées");
     sign_in(QStringLiteral("cmorvan"), QStringLiteral("café"));
     EXPECT_TRUE(messages.empty());
-    window->Compteur_Bouton_deconnexionClick();
+    window->sessions().Compteur_Bouton_deconnexionClick();
     sign_in(QStringLiteral("élodie"), QStringLiteral("marées"));
     EXPECT_TRUE(messages.empty());
 }

@@ -93,7 +93,7 @@ class SetupScreen : public StationTest {
     // The set-up screen as a staff sign-in on an unidentified station shows it.
     void open_setup_after_sign_in() {
         window->show_only(window->parametrage());
-        window->fill_setup_screen();
+        window->setup().fill_setup_screen();
     }
     bool setup_shown() const {
         return !window->parametrage()->isHidden() && window->identification()->isHidden() &&
@@ -185,7 +185,7 @@ TEST_F(SetupScreen, AKnownStationListsItsOwnNameFirstThenTheFreeOnes) {
     p()->Parametrage_radio_type_poste_usager->setEnabled(false);
     p()->Parametrage_radio_type_poste_animateur->setEnabled(false);
 
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     EXPECT_EQ(names(), (QStringList{QStringLiteral("Poste-01"), QStringLiteral("Poste-02"),
                                     QStringLiteral("Poste-03")}));
     EXPECT_EQ(p()->Parametrage_combobox_nom_poste->currentIndex(), 0);
@@ -212,14 +212,14 @@ TEST_F(SetupScreen, AKnownStationListsItsOwnNameFirstThenTheFreeOnes) {
     // A usage the station does not know leaves the radio buttons as they are; a missing file empties the
     // edits.
     db->exec("UPDATE tab_computer SET usage_computer=1 WHERE id_computer=" + std::to_string(id_computer));
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     EXPECT_TRUE(p()->Parametrage_radio_type_poste_usager->isChecked());
     db->exec("UPDATE tab_computer SET usage_computer=5 WHERE id_computer=" + std::to_string(id_computer));
     p()->Parametrage_radio_type_poste_animateur->setChecked(true);
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     EXPECT_TRUE(p()->Parametrage_radio_type_poste_animateur->isChecked());
     folder.write_file("Configuration_Base_de_donnee.init", "");
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     EXPECT_EQ(edits(), (QStringList{QString(), QString(), QString(), QString()}));
 }
 
@@ -229,7 +229,7 @@ TEST_F(SetupScreen, AKnownStationsValiderTakesTheAdapterUnderThePrompt) {
     system.adapters.push_back(FakePlatform::mac(0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F));
     add_room("Espace Jean Moulin", "Poste-01", 1);
     start();
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     ASSERT_EQ(p()->Parametrage_combobox_adresse_mac->currentIndex(), -1);
     p()->Parametrage_radio_type_poste_animateur->setChecked(true);
     p()->Bouton_valider_parametrage->click();
@@ -287,7 +287,7 @@ TEST_F(SetupScreen, TheReloadButtonListsTheRecordsFreeNow) {
     add_room("Espace Jean Moulin", "Poste-01", 1);
     const int first = add_free("Poste-02");
     start();
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     ASSERT_EQ(names(), (QStringList{QStringLiteral("Poste-01"), QStringLiteral("Poste-02")}));
 
     add_free("Poste-04", "Espace Sud");
@@ -427,7 +427,7 @@ TEST_F(SetupScreen, InstallerPlusTardEndsTheProgramAndChangesNothing) {
     add_free("Poste-02");
     start();
     window->show_only(window->parametrage());
-    window->fill_setup_screen();
+    window->setup().fill_setup_screen();
     select_name(QStringLiteral("Poste-02"));
     p()->Parametrage_edit_mdp_bdd->setText(QStringLiteral("changed"));
     const std::string database_file = folder.read_file("Configuration_Base_de_donnee.init");

@@ -3,16 +3,20 @@
 // Test texts are UTF-8; the database's admin connection and the widgets both speak it.
 #pragma once
 
-#include "app/identification.h"
+#include "session/identification.h"
 #include "app/logiciel.h"
-#include "app/message_box.h"
+#include "window/message_box.h"
 #include "registration/inscription.h"
+#include "registration/self_registration.h"
 #include "session/compteur_temps.h"
 #include "session/renseignement.h"
+#include "session/sessions.h"
 #include "setup/parametrage.h"
+#include "setup/station_setup.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/test_database.h"
 #include "ui_identification.h"
+#include "window/guarded.h"
 
 #include <QApplication>
 #include <QString>
@@ -91,7 +95,7 @@ class StationTest : public ::testing::Test {
     void sign_in(const QString& login, const QString& password) {
         id()->Identification_labeledit_identifiant->setText(login);
         id()->Identification_labeledit_mot_de_passe->setText(password);
-        window->guarded([this] { window->Identification_bouton_connexionClick(); });
+        guarded(window.get(), [this] { window->sessions().Identification_bouton_connexionClick(); });
     }
 
     FakePlatform system;

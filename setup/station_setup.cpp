@@ -1,20 +1,20 @@
 // The set-up screen: binds the station to a free computer record, chooses the adapter whose MAC
 // address identifies it and its usage, and writes the two configuration files.
-#include "app/logiciel.h"
+#include "setup/station_setup.h"
 
-#include "app/message_box.h"
-#include "app/radio_buttons.h"
 #include "fonction/config_files.h"
 #include "fonction/network.h"
 #include "fonction/session_queries.h"
 #include "fonction/setup_queries.h"
 #include "fonction/station_queries.h"
 #include "fonction/text.h"
-#include "session/session_rules.h"
 #include "setup/parametrage.h"
 #include "ui_parametrage.h"
+#include "window/guarded.h"
+#include "window/message_box.h"
+#include "window/radio_buttons.h"
+#include "window/station_window.h"
 
-#include <QAction>
 #include <QByteArray>
 #include <QComboBox>
 #include <QSignalBlocker>
@@ -101,42 +101,52 @@ void set_usage_radios(QRadioButton* usager, QRadioButton* animateur, bool usager
 
 } // namespace
 
-void Tlogiciel::connect_setup_components() {
-    auto* p = parametrage_->ui();
-    connect(p->Parametrage_combobox_nom_poste, &QComboBox::currentIndexChanged, this,
-            [this] { guarded([this] { Parametrage_combobox_nom_posteChange(); }); });
-    connect(p->Parametrage_bouton_actualiser_nom_poste, &QToolButton::clicked, this,
-            [this] { guarded([this] { Parametrage_bouton_actualiser_nom_posteClick(); }); });
-    connect(p->Parametrage_bouton_aide_adresse_mac, &QToolButton::clicked, this,
-            [this] { guarded([this] { Parametrage_bouton_aide_adresse_macClick(); }); });
-    connect(p->Bouton_valider_parametrage, &QPushButton::clicked, this,
-            [this] { guarded([this] { Bouton_valider_parametrageClick(); }); });
-    connect(p->Bouton_retour_parametrage, &QPushButton::clicked, this,
-            [this] { guarded([this] { Bouton_retour_parametrageClick(); }); });
-    connect(Paramtres1, &QAction::triggered, this, [this] { guarded([this] { Paramtres1Click(); }); });
+StationSetup::StationSetup(StationWindow& window, DbLink& link, StationState& station, SessionState& session,
+                           StationConfig& config, QWidget* panels_parent)
+    : window_(window), link_(link), station_(station), session_(session), config_(config),
+      parametrage_(new Parametrage(panels_parent)) {
+    connect_components();
 }
 
-void Tlogiciel::Paramtres1Click() {
+void StationSetup::guard(void (StationSetup::*handler)()) {
+    guarded(window_.widget(), [this, handler] { (this->*handler)(); });
+}
+
+void StationSetup::connect_components() {
+    auto* p = parametrage_->ui();
+    connect(p->Parametrage_combobox_nom_poste, &QComboBox::currentIndexChanged, this,
+            [this] { guard(&StationSetup::Parametrage_combobox_nom_posteChange); });
+    connect(p->Parametrage_bouton_actualiser_nom_poste, &QToolButton::clicked, this,
+            [this] { guard(&StationSetup::Parametrage_bouton_actualiser_nom_posteClick); });
+    connect(p->Parametrage_bouton_aide_adresse_mac, &QToolButton::clicked, this,
+            [this] { guard(&StationSetup::Parametrage_bouton_aide_adresse_macClick); });
+    connect(p->Bouton_valider_parametrage, &QPushButton::clicked, this,
+            [this] { guard(&StationSetup::Bouton_valider_parametrageClick); });
+    connect(p->Bouton_retour_parametrage, &QPushButton::clicked, this,
+            [this] { guard(&StationSetup::Bouton_retour_parametrageClick); });
+}
+
+void StationSetup::Paramtres1Click() {
     // Only a staff member signed in on this station may change its set-up.
-    if (!staff_session_open(session)) {
+    if (!staff_session_open(session_)) {
         return;
     }
-    session.elapsed_seconds = 0;
-    session.closing_status = 2;
-    close_session_or_retry_later(static_cast<int>(session.elapsed_seconds), session.closing_status,
-                                 session.id_resa);
+    session_.elapsed_seconds = 0;
+    session_.closing_status = 2;
+    window_.close_session_or_retry_later(static_cast<int>(session_.elapsed_seconds), session_.closing_status,
+                                         session_.id_resa);
     // The row is closed: nothing may close it a second time.
-    session.id_resa = 0;
-    restore_from_tray();
-    apply_window_layout(Windowed);
-    station.setup_required = 1;
-    setWindowTitle(QStringLiteral("Kalimo - Paramétrage"));
-    station.staff_screen = 1;
-    show_only(parametrage_);
+    session_.id_resa = 0;
+    window_.restore_from_tray();
+    window_.apply_window_layout(Windowed);
+    station_.setup_required = 1;
+    window_.set_title(QStringLiteral("Kalimo - Paramétrage"));
+    station_.staff_screen = 1;
+    window_.show_only(parametrage_);
     fill_setup_screen();
 }
 
-void Tlogiciel::fill_setup_screen() {
+void StationSetup::fill_setup_screen() {
     auto* p = parametrage_->ui();
     QComboBox* names = p->Parametrage_combobox_nom_poste;
     QComboBox* macs = p->Parametrage_combobox_adresse_mac;
@@ -146,7 +156,7 @@ void Tlogiciel::fill_setup_screen() {
 
     // The last reachability test decides first: a station known from an earlier start has nothing
     // to list while the server does not answer.
-    if (station.db_check == 1) {
+    if (station_.db_check == 1) {
         set_usage_radios(usager, animateur, false, false);
         usager->setEnabled(false);
         animateur->setEnabled(false);
@@ -165,10 +175,10 @@ void Tlogiciel::fill_setup_screen() {
         macs->setEnabled(false);
         p->Parametrage_bouton_actualiser_nom_poste->hide();
         p->Parametrage_bouton_aide_adresse_mac->hide();
-    } else if (station.id_computer > 0) {
+    } else if (station_.id_computer > 0) {
         int usage = 0;
         int found = 0;
-        computer_usage(link, station.id_computer, usage, found);
+        computer_usage(link_, station_.id_computer, usage, found);
         if (found == 1) {
             if (usage == 1) {
                 set_usage_radios(usager, animateur, true, false);
@@ -183,9 +193,9 @@ void Tlogiciel::fill_setup_screen() {
         animateur->setEnabled(true);
         names->setEnabled(true);
         int setup_status = 1;
-        read_computer_name(link, station.id_computer, station.station_name, setup_status);
-        refill_names(link, names,
-                     setup_status == 0 ? std::optional<std::string>(station.station_name.str())
+        read_computer_name(link_, station_.id_computer, station_.station_name, setup_status);
+        refill_names(link_, names,
+                     setup_status == 0 ? std::optional<std::string>(station_.station_name.str())
                                        : std::nullopt);
         Parametrage_combobox_nom_posteChange();
         macs->clear();
@@ -202,7 +212,7 @@ void Tlogiciel::fill_setup_screen() {
         usager->setEnabled(true);
         animateur->setEnabled(true);
         names->setEnabled(true);
-        refill_names(link, names, prompt_bytes());
+        refill_names(link_, names, prompt_bytes());
         Parametrage_combobox_nom_posteChange();
         macs->clear();
         add_item(macs, mac_prompt);
@@ -214,16 +224,16 @@ void Tlogiciel::fill_setup_screen() {
     }
 
     int network_status = 0;
-    read_ip_and_host_name(station.ip_address, station.host_name, network_status);
-    p->Parametrage_label_adresse_ip_lier->setText(from_cp1252(station.ip_address.str()));
+    read_ip_and_host_name(station_.ip_address, station_.host_name, network_status);
+    p->Parametrage_label_adresse_ip_lier->setText(from_cp1252(station_.ip_address.str()));
     int file_status = 0;
-    read_database_file(config.database_name, config.database_host, config.database_user,
-                       config.database_password, file_status);
+    read_database_file(config_.database_name, config_.database_host, config_.database_user,
+                       config_.database_password, file_status);
     if (file_status == 1) {
-        p->Parametrage_edit_nom_table_bdd->setText(from_cp1252(config.database_name.str()));
-        p->Parametrage_edit_adresse_bdd->setText(from_cp1252(config.database_host.str()));
-        p->Parametrage_edit_nom_bdd->setText(from_cp1252(config.database_user.str()));
-        p->Parametrage_edit_mdp_bdd->setText(from_cp1252(config.database_password.str()));
+        p->Parametrage_edit_nom_table_bdd->setText(from_cp1252(config_.database_name.str()));
+        p->Parametrage_edit_adresse_bdd->setText(from_cp1252(config_.database_host.str()));
+        p->Parametrage_edit_nom_bdd->setText(from_cp1252(config_.database_user.str()));
+        p->Parametrage_edit_mdp_bdd->setText(from_cp1252(config_.database_password.str()));
     } else {
         p->Parametrage_edit_nom_table_bdd->clear();
         p->Parametrage_edit_adresse_bdd->clear();
@@ -232,25 +242,25 @@ void Tlogiciel::fill_setup_screen() {
     }
 }
 
-void Tlogiciel::Parametrage_combobox_nom_posteChange() {
+void StationSetup::Parametrage_combobox_nom_posteChange() {
     QComboBox* names = parametrage_->ui()->Parametrage_combobox_nom_poste;
     const std::string selected_name = item_bytes(names, names->currentIndex());
     int setup_status = 1;
-    read_space_name(link, selected_name.c_str(), station.space_name, setup_status);
+    read_space_name(link_, selected_name.c_str(), station_.space_name, setup_status);
     parametrage_->ui()->Parametrage_label_espace_lier->setText(
-        setup_status == 0 ? from_cp1252(station.space_name.str()) : QStringLiteral("Espace non défini"));
+        setup_status == 0 ? from_cp1252(station_.space_name.str()) : QStringLiteral("Espace non défini"));
 }
 
-void Tlogiciel::Parametrage_bouton_actualiser_nom_posteClick() {
+void StationSetup::Parametrage_bouton_actualiser_nom_posteClick() {
     QComboBox* names = parametrage_->ui()->Parametrage_combobox_nom_poste;
     int setup_status = 1;
-    read_computer_name(link, station.id_computer, station.station_name, setup_status);
+    read_computer_name(link_, station_.id_computer, station_.station_name, setup_status);
     int free_records = 0;
     if (setup_status == 0) {
-        count_free_computers(link, free_records);
+        count_free_computers(link_, free_records);
     }
     if (setup_status == 0 && free_records > 0) {
-        refill_names(link, names, station.station_name.str());
+        refill_names(link_, names, station_.station_name.str());
     } else if (setup_status == 0) {
         // No free record left: only the prompt.
         const QSignalBlocker quiet(names);
@@ -258,19 +268,19 @@ void Tlogiciel::Parametrage_bouton_actualiser_nom_posteClick() {
         add_item(names, name_prompt);
         names->setCurrentIndex(0);
     } else {
-        refill_names(link, names, prompt_bytes());
+        refill_names(link_, names, prompt_bytes());
     }
     Parametrage_combobox_nom_posteChange();
 }
 
-void Tlogiciel::Parametrage_bouton_aide_adresse_macClick() {
-    show_message(this,
+void StationSetup::Parametrage_bouton_aide_adresse_macClick() {
+    show_message(window_.widget(),
                  QStringLiteral("Pour connaître l'adresse mac à renseigner, faite < Démarrer / Tous les "
                                 "programmes / Accessoires / Invite de commande > à se moment, taper < "
                                 "ipconfig/all > et relever l'adresse physique lié à l'adresse ip indiqué."));
 }
 
-void Tlogiciel::Bouton_valider_parametrageClick() {
+void StationSetup::Bouton_valider_parametrageClick() {
     auto* p = parametrage_->ui();
     const QString values[4] = {p->Parametrage_edit_nom_table_bdd->text(),
                                p->Parametrage_edit_adresse_bdd->text(), p->Parametrage_edit_nom_bdd->text(),
@@ -278,7 +288,8 @@ void Tlogiciel::Bouton_valider_parametrageClick() {
     // A value the file cannot hold would reach the server altered: nothing is written.
     for (const QString& value : values) {
         if (!is_station_text(value)) {
-            show_message(this, QStringLiteral("la nouvelle configuration de la bdd est mauvaise"));
+            show_message(window_.widget(),
+                         QStringLiteral("la nouvelle configuration de la bdd est mauvaise"));
             return;
         }
     }
@@ -292,39 +303,39 @@ void Tlogiciel::Bouton_valider_parametrageClick() {
     QComboBox* names = p->Parametrage_combobox_nom_poste;
     QComboBox* macs = p->Parametrage_combobox_adresse_mac;
     const std::string selected_name = item_bytes(names, names->currentIndex());
-    station.station_name = selected_name;
+    station_.station_name = selected_name;
     // Under the prompt of a known station's list the first adapter stays the selected item.
     const FixedText<70> chosen_mac = item_bytes(macs, macs->currentIndex() >= 0 ? macs->currentIndex() : 0);
 
-    config.database_name = to_cp1252(values[0]);
-    config.database_host = to_cp1252(values[1]);
-    config.database_user = to_cp1252(values[2]);
-    config.database_password = to_cp1252(values[3]);
+    config_.database_name = to_cp1252(values[0]);
+    config_.database_host = to_cp1252(values[1]);
+    config_.database_user = to_cp1252(values[2]);
+    config_.database_password = to_cp1252(values[3]);
     int file_status = 0;
-    write_database_file(config.database_name.c_str(), config.database_host.c_str(),
-                        config.database_user.c_str(), config.database_password.c_str(), file_status);
+    write_database_file(config_.database_name.c_str(), config_.database_host.c_str(),
+                        config_.database_user.c_str(), config_.database_password.c_str(), file_status);
     if (file_status == 0) {
-        show_message(this, QStringLiteral("l'ecriture du fichier texte n'a pas reussi"));
+        show_message(window_.widget(), QStringLiteral("l'ecriture du fichier texte n'a pas reussi"));
     }
 
-    switch (update_computer_record(link, selected_name.c_str(), chosen_usage, chosen_mac.c_str(),
-                                   station.ip_address.c_str(), station.host_name.c_str())) {
+    switch (update_computer_record(link_, selected_name.c_str(), chosen_usage, chosen_mac.c_str(),
+                                   station_.ip_address.c_str(), station_.host_name.c_str())) {
     case UpdateRun:
-        station.db_check = 0;
-        start_station();
+        station_.db_check = 0;
+        window_.start_station();
         break;
     case UpdateRefused:
-        show_message(this, QStringLiteral("la configuration avec la base de données n'a pas fonctionné"));
+        show_message(window_.widget(),
+                     QStringLiteral("la configuration avec la base de données n'a pas fonctionné"));
         break;
     case UpdateNotConnected:
-        show_message(this, QStringLiteral("la nouvelle configuration de la bdd est mauvaise"));
+        show_message(window_.widget(), QStringLiteral("la nouvelle configuration de la bdd est mauvaise"));
         break;
     default:
         break;
     }
 }
 
-void Tlogiciel::Bouton_retour_parametrageClick() {
-    station.close_allowed = 1;
-    close();
+void StationSetup::Bouton_retour_parametrageClick() {
+    window_.quit();
 }

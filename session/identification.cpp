@@ -1,4 +1,4 @@
-#include "app/identification.h"
+#include "session/identification.h"
 
 #include "ui_identification.h"
 

@@ -9,7 +9,8 @@ class Identification;
 }
 
 // The login screen: welcome, staff sign-in and the power buttons.
-// A thin holder for its Designer form; the main window connects and drives it.
+// A thin holder for its Designer form; Sessions drives the sign-in, and the main window places the
+// panel for each screen and wires the key chord, the power buttons and "Inscription".
 class Identification : public QWidget {
     Q_OBJECT
 
@@ -17,7 +18,7 @@ class Identification : public QWidget {
     explicit Identification(QWidget* parent = nullptr);
     ~Identification() override;
 
-    // The main window's handlers read and move these controls.
+    // The handlers read and move these controls.
     Ui::Identification* ui() const { return ui_.get(); }
 
   private:

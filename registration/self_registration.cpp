@@ -1,17 +1,15 @@
-#include "app/logiciel.h"
+#include "registration/self_registration.h"
 
-#include "app/identification.h"
-#include "app/message_box.h"
-#include "app/radio_buttons.h"
 #include "fonction/conversion.h"
 #include "fonction/registration_queries.h"
 #include "fonction/registration_text.h"
 #include "fonction/text.h"
 #include "registration/inscription.h"
-#include "session/compteur_temps.h"
-#include "session/renseignement.h"
-#include "ui_identification.h"
 #include "ui_inscription.h"
+#include "window/guarded.h"
+#include "window/message_box.h"
+#include "window/radio_buttons.h"
+#include "window/station_window.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -94,30 +92,37 @@ std::string memo_text(const QPlainTextEdit* memo) {
     return to_cp1252(memo->toPlainText());
 }
 
-void fill_city_list(Tlogiciel& window) {
-    QComboBox* list = window.inscription()->ui()->Inscription_ComboBox_ville;
+} // namespace
+
+SelfRegistration::SelfRegistration(StationWindow& window, DbLink& link, QWidget* panels_parent)
+    : window_(window), link_(link), inscription_(new Inscription(panels_parent)) {
+    connect_components();
+}
+
+void SelfRegistration::guard(void (SelfRegistration::*handler)()) {
+    guarded(window_.widget(), [this, handler] { (this->*handler)(); });
+}
+
+void SelfRegistration::fill_city_list() {
+    QComboBox* list = inscription_->ui()->Inscription_ComboBox_ville;
     list->clear();
     int count = 0;
-    count_cities(window.link, count);
+    count_cities(link_, count);
     for (int i = 0; i < count; ++i) {
-        list->addItem(from_cp1252(city_name_at(window.link, i)));
+        list->addItem(from_cp1252(city_name_at(link_, i)));
     }
     // Adding the first item selects it; the visitor chooses the town.
     list->setCurrentIndex(-1);
 }
 
-} // namespace
-
-void Tlogiciel::connect_registration_components() {
+void SelfRegistration::connect_components() {
     auto* f = inscription_->ui();
-    connect(identification_->ui()->Identification_bouton_inscription, &QPushButton::clicked, this,
-            [this] { guarded([this] { Identification_bouton_inscriptionClick(); }); });
     connect(f->Inscription_ComboBox_ville, &QComboBox::currentIndexChanged, this,
-            [this] { guarded([this] { Inscription_ComboBox_villeChange(); }); });
+            [this] { guard(&SelfRegistration::Inscription_ComboBox_villeChange); });
     connect(f->Bouton_valider_inscription, &QPushButton::clicked, this,
-            [this] { guarded([this] { Bouton_valider_inscriptionClick(); }); });
+            [this] { guard(&SelfRegistration::Bouton_valider_inscriptionClick); });
     connect(f->Bouton_retour_inscription, &QPushButton::clicked, this,
-            [this] { guarded([this] { reset_registration_form(); }); });
+            [this] { guard(&SelfRegistration::reset_registration_form); });
 
     // The edits hold no more than the registration keeps.
     f->Inscription_Nom->setMaxLength(static_cast<int>(registration_capacity::name));
@@ -132,17 +137,16 @@ void Tlogiciel::connect_registration_components() {
     keep_upper_case(f->Inscription_ville);
 }
 
-void Tlogiciel::Identification_bouton_inscriptionClick() {
+void SelfRegistration::Identification_bouton_inscriptionClick() {
     auto* f = inscription_->ui();
-    fill_city_list(*this);
+    fill_city_list();
     f->Inscription_ville->hide();
     f->Inscription_ville_label->hide();
-    identification_->ui()->Identification_labeledit_identifiant->clear();
-    identification_->ui()->Identification_labeledit_mot_de_passe->clear();
-    show_only(inscription_);
+    window_.clear_login();
+    window_.show_only(inscription_);
 }
 
-void Tlogiciel::Inscription_ComboBox_villeChange() {
+void SelfRegistration::Inscription_ComboBox_villeChange() {
     auto* f = inscription_->ui();
     const bool other = f->Inscription_ComboBox_ville->currentText().compare(QStringLiteral("Autres"),
                                                                             Qt::CaseInsensitive) == 0;
@@ -150,7 +154,7 @@ void Tlogiciel::Inscription_ComboBox_villeChange() {
     f->Inscription_ville_label->setVisible(other);
 }
 
-void Tlogiciel::Bouton_valider_inscriptionClick() {
+void SelfRegistration::Bouton_valider_inscriptionClick() {
     auto* f = inscription_->ui();
     const int csp = checked_position(csp_buttons(f));
     const int equipment = checked_position(equipment_buttons(f));
@@ -180,7 +184,7 @@ void Tlogiciel::Bouton_valider_inscriptionClick() {
         missing = QStringLiteral("remplissez votre connaissance");
     }
     if (!missing.isEmpty()) {
-        show_message(this, missing);
+        show_message(window_.widget(), missing);
         return;
     }
 
@@ -197,25 +201,25 @@ void Tlogiciel::Bouton_valider_inscriptionClick() {
     v.birth_month = f->Inscription_ComboBox_mois->currentIndex() + 1;
     v.birth_year = to_int(line_text(f->Inscription_annee).c_str());
 
-    person_already_known(link, v.surname.c_str(), v.first_name.c_str(), v.sex_letter(), v.birth_day,
+    person_already_known(link_, v.surname.c_str(), v.first_name.c_str(), v.sex_letter(), v.birth_day,
                          v.birth_month, v.birth_year, v.person_known);
     if (v.person_known == 1) {
         // Known already, as an account or a pending registration: staff can help them sign in.
-        show_message(this, QStringLiteral("contacter l'animateur"));
+        show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
         return;
     }
-    if (!find_free_login(link, v.first_name.str(), v.surname.str(), v.login)) {
-        show_message(this, QStringLiteral("contacter l'animateur"));
+    if (!find_free_login(link_, v.first_name.str(), v.surname.str(), v.login)) {
+        show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
         return;
     }
     v.login_free = 1;
     v.digest = password_digest(birth_digits(v.birth_day, v.birth_month, v.birth_year));
 
-    city_id_of_name(link, to_cp1252(f->Inscription_ComboBox_ville->currentText()).c_str(), v.id_city);
+    city_id_of_name(link_, to_cp1252(f->Inscription_ComboBox_ville->currentText()).c_str(), v.id_city);
     const std::string other_town = line_text(f->Inscription_ville);
     if (!other_town.empty()) {
         v.other_town = capitalise(upper_case(other_town));
-        city_id_of_name(link, v.other_town.c_str(), v.id_city);
+        city_id_of_name(link_, v.other_town.c_str(), v.id_city);
     }
     v.address = join_lines(memo_text(f->Inscription_richedit_adresse), registration_capacity::address);
     v.postcode = line_text(f->Inscription_Code_postal);
@@ -224,26 +228,23 @@ void Tlogiciel::Bouton_valider_inscriptionClick() {
     v.mail = line_text(f->Inscription_mail);
     v.info = join_lines(memo_text(f->Inscription_memo_info), registration_capacity::info);
 
-    if (!insert_registration(link, v)) {
+    if (!insert_registration(link_, v)) {
         // Nothing was written: the visitor keeps what was typed and asks the staff.
-        show_message(this, QStringLiteral("contacter l'animateur"));
+        show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
         return;
     }
     show_message(
-        this, QStringLiteral("Votre inscription est enregistré. Veuillez dès à présent prévenir votre "
-                             "animateur pour qu'il la valide. L'identifiant par défaut est %1 et votre mot "
-                             "de passe par défaut se compose des 8 chiffres de votre date de naissance")
-                  .arg(from_cp1252(v.login.str())));
+        window_.widget(),
+        QStringLiteral("Votre inscription est enregistré. Veuillez dès à présent prévenir votre "
+                       "animateur pour qu'il la valide. L'identifiant par défaut est %1 et votre mot "
+                       "de passe par défaut se compose des 8 chiffres de votre date de naissance")
+            .arg(from_cp1252(v.login.str())));
     reset_registration_form();
 }
 
-void Tlogiciel::reset_registration_form() {
+void SelfRegistration::reset_registration_form() {
     auto* f = inscription_->ui();
-    inscription_->hide();
-    renseignement_->hide();
-    identification_->show();
-    compteur_temps_->hide();
-    identification_->ui()->Identification_labeledit_identifiant->setFocus();
+    window_.show_login();
     f->Inscription_Nom->clear();
     f->Inscription_Prenom->clear();
     uncheck_all({f->Inscription_radio_homme, f->Inscription_radio_femme});

@@ -1,4 +1,4 @@
-#include "app/message_box.h"
+#include "window/message_box.h"
 
 #include <QMessageBox>
 

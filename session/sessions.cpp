@@ -1,0 +1,314 @@
+#include "session/sessions.h"
+
+#include "fonction/session_queries.h"
+#include "fonction/text.h"
+#include "platform/platform.h"
+#include "session/compteur_temps.h"
+#include "session/identification.h"
+#include "session/renseignement.h"
+#include "session/session_rules.h"
+#include "ui_compteur_temps.h"
+#include "ui_identification.h"
+#include "ui_renseignement.h"
+#include "window/guarded.h"
+#include "window/message_box.h"
+#include "window/station_window.h"
+
+#include <QCheckBox>
+#include <QTimer>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+// The sixteen boxes in the order their answers are recorded.
+std::vector<QCheckBox*> boxes_in_answer_order(Ui::Renseignement* r) {
+    return {r->CheckBox_Bureautique,
+            r->CheckBox_Emploi,
+            r->CheckBox1,
+            r->CheckBox2,
+            r->CheckBox3,
+            r->CheckBox4,
+            r->CheckBox5,
+            r->CheckBox6,
+            r->CheckBox7,
+            r->CheckBox_Internet,
+            r->CheckBox8,
+            r->CheckBox9,
+            r->CheckBox10,
+            r->CheckBox11,
+            r->CheckBox12,
+            r->CheckBox_Autres};
+}
+
+void place(QWidget* w, int left, int top) {
+    w->move(left, top);
+}
+
+} // namespace
+
+Sessions::Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
+                   SessionState& session, QTimer& counter_timer, QWidget* panels_parent)
+    : window_(window), platform_(platform), link_(link), station_(station), session_(session),
+      counter_timer_(counter_timer), identification_(new Identification(panels_parent)),
+      renseignement_(new Renseignement(panels_parent)), compteur_temps_(new Compteur_temps(panels_parent)) {
+    connect_components();
+}
+
+void Sessions::guard(void (Sessions::*handler)()) {
+    guarded(window_.widget(), [this, handler] { (this->*handler)(); });
+}
+
+void Sessions::connect_components() {
+    auto* id = identification_->ui();
+    auto* r = renseignement_->ui();
+    auto* c = compteur_temps_->ui();
+    connect(id->Identification_bouton_connexion, &QPushButton::clicked, this,
+            [this] { guard(&Sessions::Identification_bouton_connexionClick); });
+    connect(r->Bouton_valider, &QPushButton::clicked, this, [this] { guard(&Sessions::start_session); });
+    connect(r->Bouton_retour, &QPushButton::clicked, this, [this] { guard(&Sessions::Bouton_retourClick); });
+    connect(r->CheckBox_Emploi, &QCheckBox::clicked, this,
+            [this] { guard(&Sessions::CheckBox_EmploiClick); });
+    connect(r->CheckBox_Internet, &QCheckBox::clicked, this,
+            [this] { guard(&Sessions::CheckBox_InternetClick); });
+    connect(c->Compteur_Bouton_deconnexion, &QPushButton::clicked, this,
+            [this] { guard(&Sessions::Compteur_Bouton_deconnexionClick); });
+}
+
+void Sessions::Identification_bouton_connexionClick() {
+    auto* id = identification_->ui();
+    session_.lookup_outcome = 0;
+    const QString password = id->Identification_labeledit_mot_de_passe->text();
+    const QString login = id->Identification_labeledit_identifiant->text();
+    auto clear_fields = [&] {
+        id->Identification_labeledit_identifiant->clear();
+        id->Identification_labeledit_mot_de_passe->clear();
+    };
+    auto refuse = [&](const QString& message) {
+        show_message(window_.widget(), message);
+        session_.lookup_outcome = 0;
+        clear_fields();
+        id->Identification_labeledit_identifiant->setFocus();
+    };
+
+    // Accounts are stored in the stations' code page: a text with characters outside it cannot be
+    // any account's, and must not be folded into one that is. Nor can a login holding a NUL, which
+    // would end it early and name the account of its first part.
+    if (encodable_in_cp1252(login) && encodable_in_cp1252(password) && !login.contains(QChar(0))) {
+        const std::string digest = password_digest(to_cp1252(password));
+        try {
+            lookup_account(link_, to_cp1252(login).c_str(), digest.c_str(), session_.id_user,
+                           session_.status_user, session_.lookup_outcome);
+        } catch (...) {
+            session_.lookup_outcome = 0;
+            clear_fields();
+            throw;
+        }
+    }
+
+    switch (route_sign_in(session_.lookup_outcome, station_.staff_screen, session_.status_user,
+                          station_.setup_required)) {
+    case SignInRoute::Incorrect:
+        refuse(QStringLiteral("Identifiant ou mot de passe incorrect"));
+        return;
+    case SignInRoute::AlreadySignedIn:
+        refuse(QStringLiteral("Vous êtes déjà connecté sur un poste"));
+        return;
+    case SignInRoute::NotAllowedHere:
+        refuse(QStringLiteral("pas d'autorisation pour se connecter sur ce poste"));
+        return;
+    case SignInRoute::Locked:
+        refuse(QStringLiteral("Compte vérouillé"));
+        return;
+    case SignInRoute::StaffToSetUp:
+        // No session row: the staff member came to set the station up.
+        session_.lookup_outcome = 0;
+        station_.staff_screen = 0;
+        clear_fields();
+        window_.show_setup_screen();
+        return;
+    case SignInRoute::StaffSession:
+        session_.lookup_outcome = 0;
+        station_.staff_screen = 0;
+        clear_fields();
+        open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
+                         session_.id_resa);
+        window_.minimise_to_tray();
+        return;
+    case SignInRoute::StaffOnVisitorStation:
+        window_.set_stay_on_top(false);
+        window_.stop_lockdown();
+        platform_.run_command("start c://Windows//explorer.exe");
+        session_.staff_on_visitor_station = 1;
+        clear_fields();
+        session_.lookup_outcome = 0;
+        session_.planned_duration = 999;
+        open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
+                         session_.id_resa);
+        window_.minimise_to_tray();
+        return;
+    case SignInRoute::Visitor:
+        try {
+            compute_credit(link_, session_.id_user, session_.credit_minutes);
+        } catch (...) {
+            session_.lookup_outcome = 0;
+            clear_fields();
+            throw;
+        }
+        if (session_.credit_minutes <= 0) {
+            refuse(QStringLiteral("Crédit temps épuisé"));
+            return;
+        }
+        identification_->hide();
+        if (station_.settings.page_renseignement_logiciel == 1) {
+            present_survey();
+        } else {
+            renseignement_->hide();
+            start_session();
+        }
+        clear_fields();
+        session_.lookup_outcome = 0;
+        return;
+    case SignInRoute::Ignored:
+        session_.lookup_outcome = 0;
+        return;
+    }
+}
+
+void Sessions::present_survey() {
+    auto* r = renseignement_->ui();
+    renseignement_->show();
+    for (QCheckBox* box : boxes_in_answer_order(r)) {
+        box->setChecked(false);
+    }
+    for (QCheckBox* box :
+         {r->CheckBox_Bureautique, r->CheckBox_Emploi, r->CheckBox_Internet, r->CheckBox_Autres}) {
+        box->show();
+    }
+    for (QCheckBox* box :
+         {r->CheckBox1, r->CheckBox2, r->CheckBox3, r->CheckBox4, r->CheckBox5, r->CheckBox6, r->CheckBox7,
+          r->CheckBox8, r->CheckBox9, r->CheckBox10, r->CheckBox11, r->CheckBox12}) {
+        box->hide();
+        place(box, 132, box->y());
+    }
+    place(r->CheckBox_Bureautique, 108, 140);
+    place(r->CheckBox_Emploi, 108, 172);
+    place(r->CheckBox_Internet, 108, 204);
+    place(r->CheckBox_Autres, 108, 236);
+    place(r->Label_Renseignement, 68, 108);
+}
+
+void Sessions::apply_survey_layout() {
+    auto* r = renseignement_->ui();
+    const SurveyLayout layout =
+        survey_layout(r->CheckBox_Emploi->isChecked(), r->CheckBox_Internet->isChecked());
+    const std::array<QCheckBox*, 7> emploi_group = {r->CheckBox1, r->CheckBox2, r->CheckBox3, r->CheckBox4,
+                                                    r->CheckBox5, r->CheckBox6, r->CheckBox7};
+    const std::array<QCheckBox*, 5> internet_group = {r->CheckBox8, r->CheckBox9, r->CheckBox10,
+                                                      r->CheckBox11, r->CheckBox12};
+    for (std::size_t i = 0; i < emploi_group.size(); ++i) {
+        place(emploi_group[i], emploi_group[i]->x(), layout.emploi_group_tops[i]);
+        emploi_group[i]->setVisible(layout.emploi_group_visible);
+    }
+    place(r->CheckBox_Internet, r->CheckBox_Internet->x(), layout.internet_top);
+    for (std::size_t i = 0; i < internet_group.size(); ++i) {
+        place(internet_group[i], internet_group[i]->x(), layout.internet_group_tops[i]);
+        internet_group[i]->setVisible(layout.internet_group_visible);
+    }
+    place(r->CheckBox_Autres, r->CheckBox_Autres->x(), layout.autres_top);
+}
+
+void Sessions::CheckBox_EmploiClick() {
+    apply_survey_layout();
+}
+
+void Sessions::CheckBox_InternetClick() {
+    apply_survey_layout();
+}
+
+void Sessions::start_session() {
+    auto* r = renseignement_->ui();
+    auto* c = compteur_temps_->ui();
+    open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
+                     session_.id_resa);
+    session_.remaining_seconds = static_cast<std::uint32_t>(session_.credit_minutes) * 60u;
+    for (QCheckBox* box : boxes_in_answer_order(r)) {
+        if (box->isChecked()) {
+            record_usage_answer(link_, to_cp1252(box->text()).c_str(), session_.id_user);
+            box->setChecked(false);
+        }
+    }
+    session_.elapsed_seconds = 0;
+    counter_timer_.start();
+    window_.apply_window_layout(CounterCorner);
+    window_.stop_lockdown();
+    platform_.run_command("start c://Windows//explorer.exe");
+    renseignement_->hide();
+    compteur_temps_->show();
+    c->Compteur_Temps_parcouru->show();
+    c->Compteur_Bouton_deconnexion->show();
+    const int w = window_.widget()->width();
+    place(c->Compteur_Temps_parcouru, w / 2 - c->Compteur_Temps_parcouru->width() / 2, 16);
+    place(c->Compteur_Bouton_deconnexion, w / 2 - c->Compteur_Bouton_deconnexion->width() / 2, 102);
+    window_.set_title(QStringLiteral("Kalimo - Compteur Temps"));
+    window_.set_stay_on_top(false);
+}
+
+void Sessions::Bouton_retourClick() {
+    auto* id = identification_->ui();
+    window_.show_only(identification_);
+    id->Identification_bouton_inscription->setVisible(station_.settings.page_inscription_logiciel == 1);
+    id->Identification_labeledit_identifiant->setFocus();
+}
+
+void Sessions::Timer1Timer() {
+    auto* c = compteur_temps_->ui();
+    poll_session_status(link_, session_.id_user, session_.id_resa, session_.polled_status);
+    if (session_.polled_status == 1) {
+        end_session();
+        return;
+    }
+    switch (counter_tick(session_, station_.settings)) {
+    case TickAction::End:
+        end_session();
+        return;
+    case TickAction::Show:
+        c->Compteur_Temps_parcouru->setText(from_cp1252(session_.counter_text.str()));
+        break;
+    case TickAction::Keep:
+        break;
+    }
+    const int w = window_.widget()->width();
+    place(c->Compteur_Temps_parcouru, w / 2 - c->Compteur_Temps_parcouru->width() / 2,
+          c->Compteur_Temps_parcouru->y());
+}
+
+void Sessions::end_session() {
+    if (session_.status_user == 1) {
+        window_.show_welcome_screen();
+        counter_timer_.stop();
+        session_.elapsed_seconds = session_minutes(session_.elapsed_seconds);
+        session_.closing_status = 1;
+    } else if (is_staff_status(session_.status_user)) {
+        if (session_.staff_on_visitor_station == 0) {
+            window_.show_welcome_screen();
+        } else {
+            window_.show_staff_screen();
+        }
+        session_.elapsed_seconds = 0;
+        session_.closing_status = 2;
+    }
+    window_.close_session_or_retry_later(static_cast<int>(session_.elapsed_seconds), session_.closing_status,
+                                         session_.id_resa);
+    window_.start_station();
+}
+
+void Sessions::Compteur_Bouton_deconnexionClick() {
+    end_session();
+}
+
+void Sessions::Dconnexion1Click() {
+    end_session();
+    window_.restore_from_tray();
+}

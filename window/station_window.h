@@ -1,0 +1,43 @@
+// What a screen of the station may ask of the main window: the window alone shows and hides panels,
+// sets its layout and stacking, runs the start-up sequence and goes to the notification area. The
+// screens are given this interface, never the window itself, so calls go one way.
+#pragma once
+
+class QString;
+class QWidget;
+
+enum WindowLayout { FullScreen = 1, Windowed = 2, CounterCorner = 3 };
+
+class StationWindow {
+  public:
+    // The window itself: the parent of message boxes; its width centres the counter's controls.
+    virtual QWidget* widget() = 0;
+
+    virtual void apply_window_layout(int layout) = 0;
+    virtual void set_stay_on_top(bool on_top) = 0;
+    virtual void set_title(const QString& title) = 0;
+    // Hides every panel but this one and shows it (nullptr hides all five).
+    virtual void show_only(QWidget* panel) = 0;
+
+    virtual void start_station() = 0;
+    virtual void show_welcome_screen() = 0;
+    virtual void show_staff_screen() = 0;
+    virtual void show_setup_screen() = 0;
+    // The login panel again, the identifier field ready for typing; its fields emptied on request.
+    virtual void show_login() = 0;
+    virtual void clear_login() = 0;
+    // Ends the lock-down that keeps the window on top and the shell ended.
+    virtual void stop_lockdown() = 0;
+
+    virtual void minimise_to_tray() = 0;
+    virtual void restore_from_tray() = 0;
+
+    // Closes a session row; a close the server does not take is kept and sent again until it is.
+    virtual void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) = 0;
+
+    // Allows the window to close and closes it, which ends the program.
+    virtual void quit() = 0;
+
+  protected:
+    ~StationWindow() = default;
+};
