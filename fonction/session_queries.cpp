@@ -5,6 +5,37 @@
 
 #include <string>
 
+namespace {
+
+const char* const session_status_query =
+    "SELECT `status_resa` FROM `tab_resa` WHERE `id_user_resa`= '%d' AND `id_resa`='%d';";
+
+enum class RowState { Open, Closed, Gone, Unknown };
+
+// The settlement must tell a row that is gone from a server that did not answer, and must not take an
+// unreadable answer for a close: the status poll cannot say either.
+RowState session_row_state(DbLink& link, int id_user, int id_resa) {
+    LinkScope scope(link);
+    if (!compose(link, session_status_query, {id_user, id_resa})) {
+        return RowState::Unknown;
+    }
+    switch (first_row(link, true)) {
+    case FirstRow::Present:
+        break;
+    case FirstRow::Absent:
+        return RowState::Gone;
+    case FirstRow::Failed:
+        return RowState::Unknown;
+    }
+    try {
+        return to_int(column(link, 0)) == 0 ? RowState::Open : RowState::Closed;
+    } catch (const ConversionError&) {
+        return RowState::Unknown;
+    }
+}
+
+} // namespace
+
 void lookup_account(DbLink& link, const char* login, const char* digest, int& id_user, int& status_user,
                     int& lookup_outcome) {
     LinkScope scope(link);
@@ -89,8 +120,7 @@ void record_usage_answer(DbLink& link, const char* caption, int id_user) {
 
 void poll_session_status(DbLink& link, int id_user, int id_resa, int& polled_status) {
     LinkScope scope(link);
-    if (!run(link, "SELECT `status_resa` FROM `tab_resa` WHERE `id_user_resa`= '%d' AND `id_resa`='%d';",
-             {id_user, id_resa})) {
+    if (!run(link, session_status_query, {id_user, id_resa})) {
         return;
     }
     if (!store_result(link)) {
@@ -111,4 +141,43 @@ bool close_session_row(DbLink& link, int duration_minutes, int closing_status, i
     LinkScope scope(link);
     return run(link, "UPDATE tab_resa SET `duree_resa`='%d', `status_resa`='%d' WHERE `id_resa`='%d' ",
                {duration_minutes, closing_status, id_resa});
+}
+
+SessionRecord settle_session_record(DbLink& link, const SessionRecord& left) {
+    SessionRecord kept;
+    bool server_takes = true;
+    for (const PendingClose& close : left.pending) {
+        if (server_takes &&
+            close_session_row(link, close.duration_minutes, close.closing_status, close.id_resa)) {
+            continue;
+        }
+        server_takes = false;
+        kept.pending.push_back(close);
+    }
+    if (!left.open) {
+        return kept;
+    }
+    if (!server_takes) {
+        kept.open = left.open;
+        return kept;
+    }
+    // Kept open rather than turned into a pending close: a close is sent unconditionally, and would
+    // overwrite a close staff made by hand while the server was away.
+    const OpenSession& open = *left.open;
+    switch (session_row_state(link, open.id_user, open.id_resa)) {
+    case RowState::Open: {
+        const PendingClose close = close_of(open);
+        if (!close_session_row(link, close.duration_minutes, close.closing_status, close.id_resa)) {
+            kept.open = open;
+        }
+        break;
+    }
+    case RowState::Closed:
+    case RowState::Gone:
+        break;
+    case RowState::Unknown:
+        kept.open = open;
+        break;
+    }
+    return kept;
 }

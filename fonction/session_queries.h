@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fonction/db_link.h"
+#include "fonction/session_record.h"
 
 // Finds the account with this login and password digest. Writes the outputs only when one
 // matches: lookup_outcome 1 when it has no open session row, 2 when it has at least one.
@@ -25,3 +26,12 @@ void poll_session_status(DbLink& link, int id_user, int id_resa, int& polled_sta
 
 // Closes a session row with its duration in minutes and closing status; false when the update failed.
 bool close_session_row(DbLink& link, int duration_minutes, int closing_status, int id_resa);
+
+// At start-up, with no session open on this station, settles the record a station that died left
+// behind: sends each pending close, then closes the open session's row if it is still open (status
+// 0), as close_of gives. A row closed from outside meanwhile, or gone, is left as it is. Returns what
+// is still to keep: the closes the server did not take and, when the server could not tell the row's
+// status (no answer, or a status that is not an integer), the open session unchanged, to be settled
+// by a later attempt. After the first close the server refuses, the rest is kept untried: the server
+// is away, and each attempt could wait for the connection timeout.
+SessionRecord settle_session_record(DbLink& link, const SessionRecord& left);

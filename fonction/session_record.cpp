@@ -1,0 +1,343 @@
+#include "fonction/session_record.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+const char* const session_record_file_name = "Session_en_cours.init";
+
+namespace {
+
+// A write cut short leaves this behind; the next write truncates it, and the reader never looks at it.
+const std::string temporary_name = std::string(session_record_file_name) + ".tmp";
+
+const char* const header_line = "Kalimo session record 1";
+
+// The largest whole record with max_pending_closes closes is about 35 kB.
+constexpr std::size_t max_record_bytes = 64 * 1024;
+
+// ---- Dates ----
+
+bool leap_year(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int days_in_month(int year, int month) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && leap_year(year) ? 29 : days[month - 1];
+}
+
+bool valid_time(const LocalTime& t) {
+    // Four-digit years; a second of 60 is a leap second some clocks report.
+    return t.year >= 1000 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+           t.day <= days_in_month(t.year, t.month) && t.hour >= 0 && t.hour <= 23 && t.minute >= 0 &&
+           t.minute <= 59 && t.second >= 0 && t.second <= 60;
+}
+
+// Days since 1970-01-01 of a proleptic Gregorian date; 64-bit throughout, so no int input overflows.
+long long days_from_civil(long long year, long long month, long long day) {
+    year -= month <= 2 ? 1 : 0;
+    const long long era = (year >= 0 ? year : year - 399) / 400;
+    const long long year_of_era = year - era * 400;
+    const long long day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+long long seconds_of(const LocalTime& t) {
+    return days_from_civil(t.year, t.month, t.day) * 86400 + static_cast<long long>(t.hour) * 3600 +
+           static_cast<long long>(t.minute) * 60 + t.second;
+}
+
+// ---- Validation ----
+
+bool valid_open(const OpenSession& open) {
+    return open.id_resa >= 1 && open.id_user >= 1 && (open.closing_status == 1 || open.closing_status == 2) &&
+           valid_time(open.opened) && valid_time(open.last_alive);
+}
+
+bool valid_pending(const PendingClose& close) {
+    return close.duration_minutes >= 0 && (close.closing_status == 1 || close.closing_status == 2) &&
+           close.id_resa >= 1;
+}
+
+// ---- Text ----
+
+std::string time_text(const LocalTime& t) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
+                  t.minute, t.second);
+    return text;
+}
+
+std::string record_text(const SessionRecord& record) {
+    std::string text = std::string(header_line) + "\r\n";
+    if (record.open) {
+        const OpenSession& o = *record.open;
+        text += "open " + std::to_string(o.id_resa) + ' ' + std::to_string(o.id_user) + ' ' +
+                std::to_string(o.closing_status) + ' ' + time_text(o.opened) + ' ' + time_text(o.last_alive) +
+                "\r\n";
+    }
+    for (const PendingClose& c : record.pending) {
+        text += "pending " + std::to_string(c.duration_minutes) + ' ' + std::to_string(c.closing_status) +
+                ' ' + std::to_string(c.id_resa) + "\r\n";
+    }
+    return text + "end\r\n";
+}
+
+// Splits a line at single spaces; an empty field (two spaces, a leading or trailing one) is kept as
+// an empty field, which no reader accepts.
+std::vector<std::string> fields_of(const std::string& line) {
+    std::vector<std::string> fields(1);
+    for (const char c : line) {
+        if (c == ' ') {
+            fields.emplace_back();
+        } else {
+            fields.back().push_back(c);
+        }
+    }
+    return fields;
+}
+
+// Decimal digits only, no sign, within 0..INT_MAX.
+bool parse_int(const std::string& text, int& value) {
+    if (text.empty() || text.size() > 10) {
+        return false;
+    }
+    long long v = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+        v = v * 10 + (c - '0');
+    }
+    if (v > INT_MAX) {
+        return false;
+    }
+    value = static_cast<int>(v);
+    return true;
+}
+
+// Exactly `width` digits.
+bool parse_digits(const std::string& text, std::size_t at, std::size_t width, int& value) {
+    if (at + width > text.size()) {
+        return false;
+    }
+    return parse_int(text.substr(at, width), value);
+}
+
+// "YYYY-MM-DD" and "HH:MM:SS", a real date and time.
+bool parse_time(const std::string& date, const std::string& clock, LocalTime& t) {
+    if (date.size() != 10 || date[4] != '-' || date[7] != '-' || clock.size() != 8 || clock[2] != ':' ||
+        clock[5] != ':') {
+        return false;
+    }
+    return parse_digits(date, 0, 4, t.year) && parse_digits(date, 5, 2, t.month) &&
+           parse_digits(date, 8, 2, t.day) && parse_digits(clock, 0, 2, t.hour) &&
+           parse_digits(clock, 3, 2, t.minute) && parse_digits(clock, 6, 2, t.second) && valid_time(t);
+}
+
+bool parse_open(const std::vector<std::string>& f, OpenSession& o) {
+    return f.size() == 8 && parse_int(f[1], o.id_resa) && parse_int(f[2], o.id_user) &&
+           parse_int(f[3], o.closing_status) && parse_time(f[4], f[5], o.opened) &&
+           parse_time(f[6], f[7], o.last_alive) && valid_open(o);
+}
+
+bool parse_pending(const std::vector<std::string>& f, PendingClose& c) {
+    return f.size() == 4 && parse_int(f[1], c.duration_minutes) && parse_int(f[2], c.closing_status) &&
+           parse_int(f[3], c.id_resa) && valid_pending(c);
+}
+
+// The whole file's bytes: a header, the body lines, "end", each ending with CR LF (LF alone is taken
+// too), nothing after.
+bool parse_record(const std::string& bytes, SessionRecord& record) {
+    std::size_t at = 0;
+    bool first = true;
+    while (at < bytes.size()) {
+        const std::size_t lf = bytes.find('\n', at);
+        if (lf == std::string::npos) {
+            return false; // the last line was cut short
+        }
+        std::string line = bytes.substr(at, lf - at);
+        at = lf + 1;
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (first) {
+            if (line != header_line) {
+                return false;
+            }
+            first = false;
+            continue;
+        }
+        if (line == "end") {
+            return at == bytes.size();
+        }
+        const std::vector<std::string> fields = fields_of(line);
+        if (fields[0] == "open") {
+            OpenSession open{};
+            if (record.open || !parse_open(fields, open)) {
+                return false;
+            }
+            record.open = open;
+        } else if (fields[0] == "pending") {
+            PendingClose close{};
+            if (record.pending.size() >= max_pending_closes || !parse_pending(fields, close)) {
+                return false;
+            }
+            record.pending.push_back(close);
+        } else {
+            return false;
+        }
+    }
+    return false; // no end line
+}
+
+// ---- Files ----
+
+struct File {
+    File(const char* name, const char* mode) : handle(std::fopen(name, mode)) {}
+    ~File() { close(); }
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    bool close() {
+        const bool closed = handle == nullptr || std::fclose(handle) == 0;
+        handle = nullptr;
+        return closed;
+    }
+    std::FILE* handle;
+};
+
+// The written bytes reach the disk before the rename makes them the record.
+bool flush_to_disk(std::FILE* file) {
+    if (std::fflush(file) != 0) {
+        return false;
+    }
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
+}
+
+bool replace_record_with_temporary() {
+#ifdef _WIN32
+    // rename() will not replace an existing file on Windows; the names are ASCII.
+    const std::string target = session_record_file_name;
+    const std::wstring from(temporary_name.begin(), temporary_name.end());
+    const std::wstring to(target.begin(), target.end());
+    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    if (std::rename(temporary_name.c_str(), session_record_file_name) != 0) {
+        return false;
+    }
+    // The folder's entry too, so that the rename itself survives a power cut.
+    const int folder = open(".", O_RDONLY);
+    if (folder >= 0) {
+        fsync(folder);
+        close(folder);
+    }
+    return true;
+#endif
+}
+
+} // namespace
+
+bool valid_session_record(const SessionRecord& record) {
+    if (record.open && !valid_open(*record.open)) {
+        return false;
+    }
+    if (record.pending.size() > max_pending_closes) {
+        return false;
+    }
+    for (const PendingClose& close : record.pending) {
+        if (!valid_pending(close)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+RecordRead read_session_record(SessionRecord& out) {
+    out = SessionRecord{};
+    errno = 0;
+    File file(session_record_file_name, "rb");
+    if (file.handle == nullptr) {
+        return errno == ENOENT ? RecordRead::Absent : RecordRead::Unreadable;
+    }
+    std::string bytes;
+    char buffer[4096];
+    while (bytes.size() <= max_record_bytes) {
+        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.handle);
+        bytes.append(buffer, got);
+        if (got < sizeof buffer) {
+            break;
+        }
+    }
+    if (std::ferror(file.handle) != 0 || bytes.size() > max_record_bytes) {
+        return RecordRead::Unreadable;
+    }
+    SessionRecord record;
+    if (!parse_record(bytes, record)) {
+        return RecordRead::Unreadable;
+    }
+    out = record;
+    return RecordRead::Read;
+}
+
+bool write_session_record(const SessionRecord& record) {
+    if (!valid_session_record(record)) {
+        return false;
+    }
+    if (record.empty()) {
+        errno = 0;
+        return std::remove(session_record_file_name) == 0 || errno == ENOENT;
+    }
+    const std::string text = record_text(record);
+    File file(temporary_name.c_str(), "wb");
+    const bool written = file.handle != nullptr &&
+                         std::fwrite(text.data(), 1, text.size(), file.handle) == text.size() &&
+                         flush_to_disk(file.handle);
+    if (!file.close() || !written || !replace_record_with_temporary()) {
+        std::remove(temporary_name.c_str());
+        return false;
+    }
+    return true;
+}
+
+void remove_session_record() {
+    std::remove(session_record_file_name);
+}
+
+int lived_minutes(const LocalTime& opened, const LocalTime& last_alive) {
+    const long long seconds = seconds_of(last_alive) - seconds_of(opened);
+    const long long minutes = seconds < 0 ? 0 : seconds / 60;
+    if (minutes == 0) {
+        return 1;
+    }
+    return minutes > max_settled_minutes ? max_settled_minutes : static_cast<int>(minutes);
+}
+
+PendingClose close_of(const OpenSession& session) {
+    if (session.closing_status == 2) {
+        return PendingClose{0, 2, session.id_resa};
+    }
+    return PendingClose{lived_minutes(session.opened, session.last_alive), session.closing_status,
+                        session.id_resa};
+}
