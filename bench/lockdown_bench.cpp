@@ -102,6 +102,8 @@ class ListingOnly : public Platform {
     bool end_process(std::uint32_t) override { return false; }
     void run_command(const std::string&) override {}
     LocalTime local_time() override { return system_->local_time(); }
+    std::int64_t monotonic_ms() override { return system_->monotonic_ms(); }
+    bool notification_area_present() override { return system_->notification_area_present(); }
     long snapshots = 0;
     std::size_t entries = 0;
 

@@ -41,6 +41,11 @@ class Platform {
     // Hands one command text to the system command interpreter. The result is not reported.
     virtual void run_command(const std::string& command) = 0;
     virtual LocalTime local_time() = 0;
+    // Milliseconds from an arbitrary origin; never goes back, whatever is done to the date and time.
+    virtual std::int64_t monotonic_ms() = 0;
+    // Whether a notification area (system tray) is there now. The toolkit cannot tell: on Windows the
+    // station ends the shell that draws it, and the toolkit still reports one.
+    virtual bool notification_area_present() = 0;
 };
 
 // The platform in force. main() installs the system one; tests install a fake.

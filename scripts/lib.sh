@@ -11,7 +11,7 @@
 KALIMO_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
-    libmariadb-dev mariadb-server mariadb-client
+    libmariadb-dev mariadb-server mariadb-client libxcb1-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth imagemagick x11-apps fonts-dejavu-core
     xdotool x11-utils x11-xserver-utils openbox

@@ -5,6 +5,8 @@
 
 #include "platform/platform.h"
 
+#include <chrono>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -57,6 +59,12 @@ class BenchPlatform : public Platform {
         return t;
     }
     long clock_step_seconds = 0;
+    std::int64_t monotonic_ms() override {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+    bool notification_area_present() override { return true; }
 
   private:
     long stepped_seconds = 0;

@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <cstdio>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -47,6 +48,33 @@ bool parse_hardware_address(const std::string& text, HardwareAddress& out) {
 std::string base_name(const std::string& path) {
     const auto slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// True when the X server of DISPLAY has a window owning its default screen's system-tray selection,
+// as a notification area does while it runs (the freedesktop.org system tray protocol).
+bool system_tray_selection_owned() {
+    int screen = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screen);
+    if (connection == nullptr) {
+        return false;
+    }
+    bool owned = false;
+    if (xcb_connection_has_error(connection) == 0) {
+        const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen);
+        xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 1, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr);
+        // only_if_exists: no atom means nobody ever claimed the selection.
+        if (atom != nullptr && atom->atom != XCB_ATOM_NONE) {
+            xcb_get_selection_owner_reply_t* owner = xcb_get_selection_owner_reply(
+                connection, xcb_get_selection_owner(connection, atom->atom), nullptr);
+            owned = owner != nullptr && owner->owner != XCB_WINDOW_NONE;
+            std::free(owner);
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(connection);
+    return owned;
 }
 
 // Starts a program detached from the station, so that it survives the station's own exit.
@@ -244,6 +272,14 @@ class PosixPlatform final : public Platform {
         t.second = parts.tm_sec;
         return t;
     }
+
+    std::int64_t monotonic_ms() override {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+    }
+
+    bool notification_area_present() override { return system_tray_selection_owned(); }
 };
 
 } // namespace

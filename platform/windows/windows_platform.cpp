@@ -1,5 +1,6 @@
 // Windows implementation of the system seam: IP Helper for the adapters, Windows Sockets for the
-// host name and address, Toolhelp32 snapshots for the processes, the C runtime's system().
+// host name and address, Toolhelp32 snapshots for the processes, the C runtime's system(), the tick
+// count for elapsed time and the taskbar's window for the notification area.
 #include "platform/platform.h"
 
 #include <winsock2.h>
@@ -129,6 +130,12 @@ class WindowsPlatform final : public Platform {
         t.second = now.wSecond;
         return t;
     }
+
+    std::int64_t monotonic_ms() override { return static_cast<std::int64_t>(GetTickCount64()); }
+
+    // The notification area lives in the taskbar, which explorer.exe draws: once the station has ended
+    // the shell, the taskbar's window is gone with it.
+    bool notification_area_present() override { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }
 };
 
 } // namespace

@@ -10,10 +10,14 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <optional>
+#include <poll.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 namespace {
 
@@ -54,7 +58,146 @@ void wait_for_exec(pid_t pid, const std::string& name) {
     }
 }
 
+// Sets or removes one environment variable for a scope, and puts back what was there.
+class EnvironmentValue {
+  public:
+    EnvironmentValue(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            previous_ = old;
+        }
+        if (value != nullptr) {
+            ::setenv(name, value, 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~EnvironmentValue() {
+        if (previous_) {
+            ::setenv(name_, previous_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    EnvironmentValue(const EnvironmentValue&) = delete;
+    EnvironmentValue& operator=(const EnvironmentValue&) = delete;
+
+  private:
+    const char* name_;
+    std::optional<std::string> previous_;
+};
+
+// A bare X server of the test's own, on a display number it picks itself (-displayfd), ended with the
+// test. No window manager and no panel: nothing owns the system-tray selection.
+class OwnXServer {
+  public:
+    OwnXServer() {
+        int ready[2];
+        if (::pipe2(ready, O_CLOEXEC) != 0) {
+            return;
+        }
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(ready[1], 3); // dup2 clears close-on-exec on the copy
+            const int null = ::open("/dev/null", O_RDWR);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0",
+                    "640x480x24", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(ready[1]);
+        // Xvfb writes its display number once it accepts clients.
+        std::string number;
+        pollfd waiting{ready[0], POLLIN, 0};
+        char c = 0;
+        while (pid_ > 0 && ::poll(&waiting, 1, 20000) == 1 && ::read(ready[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        ::close(ready[0]);
+        if (!number.empty()) {
+            display_ = ":" + number;
+        }
+    }
+    ~OwnXServer() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status = 0;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    OwnXServer(const OwnXServer&) = delete;
+    OwnXServer& operator=(const OwnXServer&) = delete;
+
+    // ":N", empty when the server did not start.
+    const std::string& display() const { return display_; }
+
+  private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
 } // namespace
+
+TEST(PosixPlatform, TheMonotonicClockNeverGoesBackAndCountsMilliseconds) {
+    auto system = make_system_platform();
+    std::int64_t previous = system->monotonic_ms();
+    for (int i = 0; i < 10000; ++i) {
+        const std::int64_t now = system->monotonic_ms();
+        ASSERT_GE(now, previous);
+        previous = now;
+    }
+    const auto steady_before = std::chrono::steady_clock::now();
+    const std::int64_t before = system->monotonic_ms();
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const std::int64_t after = system->monotonic_ms();
+    const auto steady_after = std::chrono::steady_clock::now();
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(steady_after - steady_before).count();
+    EXPECT_GE(after - before, 29) << "at least the sleep, less one for the cut-off milliseconds";
+    EXPECT_LE(after - before, elapsed + 1) << "milliseconds, not a finer unit";
+}
+
+TEST(PosixPlatform, TheNotificationAreaIsThereOnlyWhileTheTraySelectionHasAnOwner) {
+    auto system = make_system_platform();
+    {
+        const EnvironmentValue no_display("DISPLAY", nullptr);
+        EXPECT_FALSE(system->notification_area_present()) << "no display at all";
+    }
+    if (::access("/usr/bin/Xvfb", X_OK) != 0) {
+        GTEST_SKIP() << "Xvfb is not installed: the tray selection was not tried on a real X server";
+    }
+    const OwnXServer server;
+    ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
+    const EnvironmentValue display("DISPLAY", server.display().c_str());
+    EXPECT_FALSE(system->notification_area_present()) << "a bare X server has no notification area";
+
+    // Claim the selection as a panel's tray does, with a window of our own.
+    int screen_number = 0;
+    xcb_connection_t* connection = xcb_connect(nullptr, &screen_number);
+    ASSERT_EQ(xcb_connection_has_error(connection), 0);
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = 0; i < screen_number; ++i) {
+        xcb_screen_next(&screens);
+    }
+    const xcb_window_t tray = xcb_generate_id(connection);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, tray, screens.data->root, 0, 0, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
+    const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen_number);
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+        nullptr);
+    ASSERT_NE(atom, nullptr);
+    xcb_set_selection_owner(connection, tray, atom->atom, XCB_CURRENT_TIME);
+    // A round trip, so the claim is done before the platform asks.
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    EXPECT_TRUE(system->notification_area_present()) << "the selection is owned";
+
+    xcb_destroy_window(connection, tray);
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+    EXPECT_FALSE(system->notification_area_present()) << "its owner is gone";
+    std::free(atom);
+    xcb_disconnect(connection);
+}
 
 TEST(PosixPlatform, RealShellLookAlikesAreEndedByName) {
     QTemporaryDir dir;

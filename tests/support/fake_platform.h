@@ -1,12 +1,37 @@
-// A platform the tests control: chosen adapters, a process table, a recorded command runner and a
-// settable clock. Installing it makes sure no test reaches the real system.
+// A platform the tests control: chosen adapters, a process table, a recorded command runner, settable
+// clocks and notification area. Installing it makes sure no test reaches the real system.
 #pragma once
 
 #include "platform/platform.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
+
+// The fake's local time: the test's thread sets it while the station's worker thread reads it, so each
+// reading and each setting is whole.
+class SharedLocalTime {
+  public:
+    explicit SharedLocalTime(const LocalTime& value) : value_(value) {}
+    SharedLocalTime(const SharedLocalTime&) = delete;
+    SharedLocalTime& operator=(const SharedLocalTime&) = delete;
+    SharedLocalTime& operator=(const LocalTime& value) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        value_ = value;
+        return *this;
+    }
+    operator LocalTime() const {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return value_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    LocalTime value_;
+};
 
 class FakePlatform : public Platform {
   public:
@@ -25,7 +50,10 @@ class FakePlatform : public Platform {
     std::vector<std::uint32_t> ended;
     int snapshots = 0;
     std::vector<std::string> commands;
-    LocalTime now{2026, 12, 9, 10, 30, 0};
+    SharedLocalTime now{LocalTime{2026, 12, 9, 10, 30, 0}};
+    // The monotonic clock, in milliseconds; it moves only when a test moves it.
+    std::atomic<std::int64_t> monotonic{0};
+    std::atomic<bool> notification_area{true};
 
     FakePlatform() { install_platform(this); }
     ~FakePlatform() override { install_platform(nullptr); }
@@ -72,6 +100,11 @@ class FakePlatform : public Platform {
     }
     void run_command(const std::string& command) override { commands.push_back(command); }
     LocalTime local_time() override { return now; }
+    std::int64_t monotonic_ms() override { return monotonic.load(); }
+    bool notification_area_present() override { return notification_area.load(); }
+
+    // Moves the monotonic clock on (the local time stays where the test put it).
+    void advance(std::int64_t milliseconds) { monotonic += milliseconds; }
 
     bool running(const std::string& exe_name) const {
         return std::any_of(processes.begin(), processes.end(),

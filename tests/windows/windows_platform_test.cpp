@@ -1,7 +1,7 @@
 // The Windows platform layer against a real Windows API (Wine in CI): the adapters and their MAC
 // texts, the host name and its address, the process snapshot and the shell killer the station
-// runs, the command interpreter and the clock. Everything goes through the installed platform,
-// as in the station; the system is asked directly only for the reference values.
+// runs, the command interpreter, the clocks and the notification area. Everything goes through the installed
+// platform, as in the station; the system is asked directly only for the reference values.
 //
 // Usage: windows_platform_test.exe [name filter]. kalimo_sleeper.exe must sit beside it.
 #include "fonction/network.h"
@@ -422,6 +422,73 @@ CHECK_CASE(local_time_fields_are_in_range_and_agree_with_the_runtime_clock) {
     CHECK_MSG(back >= before - 2 && back <= after + 2,
               "off the runtime clock by " + std::to_string(static_cast<long long>(back - before)) + " s");
     CHECK_EQ(fields.tm_mday, now.day); // mktime normalises a day past the month's end
+}
+
+CHECK_CASE(the_monotonic_clock_counts_milliseconds_and_never_goes_back) {
+    std::int64_t previous = platform().monotonic_ms();
+    bool backwards = false;
+    for (int i = 0; i < 10000; ++i) {
+        const std::int64_t now = platform().monotonic_ms();
+        backwards = backwards || now < previous;
+        previous = now;
+    }
+    CHECK_MSG(!backwards, "a reading was smaller than the one before it");
+
+    LARGE_INTEGER frequency;
+    LARGE_INTEGER counter_before;
+    LARGE_INTEGER counter_after;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&counter_before);
+    const std::int64_t before = platform().monotonic_ms();
+    Sleep(50);
+    const std::int64_t after = platform().monotonic_ms();
+    QueryPerformanceCounter(&counter_after);
+    const std::int64_t elapsed =
+        (counter_after.QuadPart - counter_before.QuadPart) * 1000 / frequency.QuadPart;
+    std::fprintf(stderr, "    50 ms asleep: the clock moved %lld ms, the performance counter %lld ms\n",
+                 static_cast<long long>(after - before), static_cast<long long>(elapsed));
+    // The tick count moves in steps of up to 16 ms on Windows.
+    CHECK_MSG(after - before >= 50 - 16, "moved " + std::to_string(after - before) + " ms");
+    CHECK_MSG(after - before <= elapsed + 16, "moved " + std::to_string(after - before) + " ms in " +
+                                                  std::to_string(elapsed) + " ms: not milliseconds");
+}
+
+LRESULT CALLBACK plain_window_procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    return DefWindowProcW(window, message, w, l);
+}
+
+CHECK_CASE(the_notification_area_is_there_while_a_taskbar_window_is) {
+    // Wine's own desktop may or may not have drawn a taskbar, and the shell case above ends Wine's
+    // explorer.exe: start from whatever is there now.
+    const bool existed = FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr;
+    std::fprintf(stderr, "    a taskbar window %s before the case\n", existed ? "exists" : "does not exist");
+    CHECK_EQ(platform().notification_area_present(), existed);
+
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSEXW taskbar_class{};
+    taskbar_class.cbSize = sizeof taskbar_class;
+    taskbar_class.lpfnWndProc = plain_window_procedure;
+    taskbar_class.hInstance = instance;
+    taskbar_class.lpszClassName = L"Shell_TrayWnd";
+    REQUIRE_MSG(RegisterClassExW(&taskbar_class) != 0,
+                "cannot register the window class (error " + std::to_string(GetLastError()) + ")");
+    HWND taskbar = CreateWindowExW(WS_EX_TOOLWINDOW, L"Shell_TrayWnd", L"", WS_POPUP, 0, 0, 1, 1, nullptr,
+                                   nullptr, instance, nullptr);
+    const check::Finally cleanup([&] {
+        if (taskbar != nullptr) {
+            DestroyWindow(taskbar);
+        }
+        UnregisterClassW(L"Shell_TrayWnd", instance);
+    });
+    REQUIRE_MSG(taskbar != nullptr,
+                "cannot create the window (error " + std::to_string(GetLastError()) + ")");
+    CHECK(platform().notification_area_present());
+
+    DestroyWindow(taskbar);
+    taskbar = nullptr;
+    if (!existed) {
+        CHECK(!platform().notification_area_present());
+    }
 }
 
 int main(int argc, char** argv) {
