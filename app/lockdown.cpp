@@ -3,7 +3,11 @@
 #include "session/identification.h"
 #include "session/sessions.h"
 #include "app/logiciel.h"
-#include "fonction/station_queries.h"
+#include "registration/inscription.h"
+#include "session/compteur_temps.h"
+#include "session/renseignement.h"
+#include "setup/parametrage.h"
+#include "window/message_box.h"
 #include "ui_identification.h"
 
 void Tlogiciel::Timer_premier_plan_applicationTimer() {
@@ -54,18 +58,27 @@ void Tlogiciel::Identification_bouton_fermer_sessionClick() {
 }
 
 void Tlogiciel::Timer3Timer() {
-    // The beat's own connection tells whether the server answers; while it does not, nothing else is
-    // tried this tick (each attempt may wait out the connect bound on the window's thread).
-    if (!report_station_alive(link, station.id_computer)) {
+    // One beat at a time: while the worker waits on a silent server the next beats are not queued.
+    if (error_box_open() || beat_in_flight_) {
         return;
     }
-    if (!pending_closes.empty()) {
-        retry_pending_closes();
+    beat_in_flight_ = true;
+    worker_->beat(station.id_computer);
+}
+
+void Tlogiciel::on_beat_done(bool server_answered) {
+    beat_in_flight_ = false;
+    // The station identifies itself again once the server answers, but never takes a person out of
+    // the survey, the registration form or a session to do it.
+    if (server_answered && awaiting_server && idle_on_welcome_screen() && !error_box_open()) {
+        guard(&Tlogiciel::start_station);
     }
-    // Nobody is in a session while the welcome screen waits for the server.
-    if (awaiting_server && session.id_resa == 0 && !Timer1.isActive()) {
-        start_station();
-    }
+}
+
+bool Tlogiciel::idle_on_welcome_screen() const {
+    return !identification()->isHidden() && renseignement()->isHidden() && inscription()->isHidden() &&
+           compteur_temps()->isHidden() && parametrage()->isHidden() && session.id_resa == 0 &&
+           !Timer1.isActive();
 }
 
 void Tlogiciel::Timer2Timer() {}

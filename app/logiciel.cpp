@@ -18,6 +18,7 @@
 #include "ui_identification.h"
 #include "ui_logiciel.h"
 #include "window/guarded.h"
+#include "window/message_box.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -36,15 +37,21 @@ static void register_images() {
     Q_INIT_RESOURCE(kalimo);
 }
 
-Tlogiciel::Tlogiciel(QWidget* parent)
+Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()), platform_(platform()) {
     register_images();
     ui_->setupUi(this);
     logiciel = this;
 
+    // The window's own operations do not wait on a server the station knows is not answering.
+    link.health = &server_health;
+    link.fail_fast = true;
+    worker_ = std::make_unique<StationWorker>(server_health, worker_mode);
+
     QWidget* panels = ui_->Fond_principale;
-    sessions_ = std::make_unique<Sessions>(*this, platform_, link, station, session, Timer1, panels);
-    setup_ = std::make_unique<StationSetup>(*this, link, station, session, config, panels);
+    sessions_ =
+        std::make_unique<Sessions>(*this, platform_, link, station, session, Timer1, *worker_, panels);
+    setup_ = std::make_unique<StationSetup>(*this, link, station, session, config, *worker_, panels);
     registration_ = std::make_unique<SelfRegistration>(*this, link, panels);
     // The panels fill the client area, one visible at a time; the order is the design's stacking order.
     for (QWidget* panel : {static_cast<QWidget*>(renseignement()), static_cast<QWidget*>(inscription()),
@@ -56,6 +63,8 @@ Tlogiciel::Tlogiciel(QWidget* parent)
 
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(1000);
+    // Never early: the counter reads the clock at each tick.
+    Timer1.setTimerType(Qt::PreciseTimer);
     Timer2.setObjectName(QStringLiteral("Timer2"));
     Timer2.setInterval(15000);
     Timer3.setObjectName(QStringLiteral("Timer3"));
@@ -73,20 +82,26 @@ Tlogiciel::Tlogiciel(QWidget* parent)
     TrayIcon1->setObjectName(QStringLiteral("TrayIcon1"));
     TrayIcon1->setToolTip(QStringLiteral("Kalimo"));
     TrayIcon1->setContextMenu(PopupMenu1);
-    tray_available = QSystemTrayIcon::isSystemTrayAvailable();
-    if (tray_available) {
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
         TrayIcon1->show();
     }
 
     connect_components();
     apply_window_flags();
 
+    // What a crash or a power cut left open is closed before the station shows its first screen.
+    worker_->settle_left_record();
     Timer1.start();
     Timer3.start();
     FormCreate();
 }
 
 Tlogiciel::~Tlogiciel() {
+    // The subsystems go first: nothing may answer the worker's last results.
+    sessions_.reset();
+    setup_.reset();
+    registration_.reset();
+    worker_.reset();
     if (logiciel == this) {
         logiciel = nullptr;
     }
@@ -138,6 +153,12 @@ void Tlogiciel::connect_components() {
             [this] { guarded(this, [this] { sessions_->Dconnexion1Click(); }); });
     connect(Paramtres1, &QAction::triggered, this,
             [this] { guarded(this, [this] { setup_->Paramtres1Click(); }); });
+    connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) {
+            restore_from_tray();
+        }
+    });
+    connect(worker_.get(), &StationWorker::beat_done, this, &Tlogiciel::on_beat_done);
     // Where there is no notification area the same menu opens from the window itself.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -225,6 +246,7 @@ void Tlogiciel::start_station() {
     show_only(nullptr);
 
     read_station_file(config.station_mac, station.setup_required);
+    station_file_found_ = station.setup_required == 0;
     if (station.setup_required == 0) {
         read_ip_and_host_name(station.ip_address, station.host_name, station.setup_required);
     }
@@ -271,8 +293,9 @@ void Tlogiciel::route_unidentified_station() {
     close_link(link);
     if (station.db_check == 0) {
         show_staff_setup_login();
-    } else if (station.usage_computer == 1 && station.id_computer > 0) {
-        // Identified as a visitor station earlier in this run: the server is gone, not the set-up.
+    } else if (station_file_found_) {
+        // A station that was set up: the server is gone, not the set-up. Unlocking it would unlock
+        // every station of the room whenever the server is down at boot.
         show_welcome_screen();
         awaiting_server = true;
     } else {
@@ -488,24 +511,9 @@ void Tlogiciel::quit() {
     close();
 }
 
-void Tlogiciel::close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) {
-    if (!close_session_row(link, duration_minutes, closing_status, id_resa) && id_resa > 0) {
-        pending_closes.push_back(PendingClose{duration_minutes, closing_status, id_resa});
-    }
-}
-
-void Tlogiciel::retry_pending_closes() {
-    std::vector<PendingClose> still_pending;
-    for (const PendingClose& close : pending_closes) {
-        if (!close_session_row(link, close.duration_minutes, close.closing_status, close.id_resa)) {
-            still_pending.push_back(close);
-        }
-    }
-    pending_closes.swap(still_pending);
-}
-
 void Tlogiciel::minimise_to_tray() {
-    if (tray_available) {
+    // Asked of the system each time: on Windows the lock-down ends the shell that draws the area.
+    if (platform_.notification_area_present()) {
         // Only the notification-area icon remains; its menu brings the station back.
         hide();
         return;

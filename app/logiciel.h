@@ -6,6 +6,7 @@
 
 #include "fonction/db_link.h"
 #include "fonction/records.h"
+#include "fonction/station_worker.h"
 #include "window/station_window.h"
 
 #include <QMainWindow>
@@ -33,16 +34,19 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     Q_OBJECT
 
   public:
-    explicit Tlogiciel(QWidget* parent = nullptr);
+    // The timers' database work runs on a worker thread; tests may run it inline.
+    explicit Tlogiciel(WorkerMode worker_mode = WorkerMode::Thread, QWidget* parent = nullptr);
     ~Tlogiciel() override;
 
     // Records owned for the window's whole life, reset in place by start_station.
+    ServerHealth server_health;
     DbLink link;
     StationState station;
     SessionState session;
     StationConfig config;
 
-    // The subsystems and their panels.
+    // The worker, the subsystems and their panels.
+    StationWorker& worker() const { return *worker_; }
     Sessions& sessions() const { return *sessions_; }
     StationSetup& setup() const { return *setup_; }
     SelfRegistration& registration() const { return *registration_; }
@@ -61,24 +65,9 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     QMenu* PopupMenu1 = nullptr;
     QAction* Paramtres1 = nullptr;
     QAction* Dconnexion1 = nullptr;
-    // Whether the desktop has a notification area for TrayIcon1; without one a staff session keeps a
-    // small corner window instead of vanishing.
-    bool tray_available = false;
-
-    // Session closes the server did not take (it was briefly gone); each heartbeat sends them
-    // again, unchanged, until it does. Without this the row would stay open and the person would
-    // be refused on every station.
-    struct PendingClose {
-        int duration_minutes;
-        int closing_status;
-        int id_resa;
-    };
-    std::vector<PendingClose> pending_closes;
-    void retry_pending_closes();
-
-    // A visitor station that lost its server stays locked on its welcome screen rather than offering
-    // the set-up screen, which can be closed; each heartbeat tries the server and identifies the
-    // station again once it answers.
+    // A station that was set up and cannot reach its server stays locked on its welcome screen rather
+    // than offering the set-up screen, which can be closed; it identifies itself again at the first
+    // heartbeat that reaches the server, once nobody is using it.
     bool awaiting_server = false;
 
     // Start-up and screens.
@@ -104,7 +93,6 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void stop_lockdown() override;
     void minimise_to_tray() override;
     void restore_from_tray() override;
-    void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) override;
     void quit() override;
 
     // Lock-down, power actions, heartbeat.
@@ -130,14 +118,21 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void guard(void (Tlogiciel::*handler)());
     void apply_window_flags();
     void show_staff_login(bool before_setup);
+    void on_beat_done(bool server_answered);
+    // Nobody is signed in and the welcome screen is up: no survey, no registration form, no counter.
+    bool idle_on_welcome_screen() const;
 
     std::unique_ptr<Ui::Tlogiciel> ui_;
     Platform& platform_;
+    std::unique_ptr<StationWorker> worker_;
     std::unique_ptr<Sessions> sessions_;
     std::unique_ptr<StationSetup> setup_;
     std::unique_ptr<SelfRegistration> registration_;
     bool stay_on_top_ = true;
     bool frameless_ = false;
+    // The station file names one of this computer's adapters: the station was set up.
+    bool station_file_found_ = false;
+    bool beat_in_flight_ = false;
 };
 
 // The one instance, set while it exists.

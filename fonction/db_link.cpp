@@ -6,6 +6,22 @@
 #include <strings.h>
 #include <vector>
 
+bool ServerHealth::known_down(const std::string& server) const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return down_ && server == server_;
+}
+
+void ServerHealth::report(const std::string& server, bool connected) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    down_ = !connected;
+    server_ = server;
+}
+
+bool ServerHealth::down() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return down_;
+}
+
 void open_link(DbLink& link, int& connect_status) {
     link.connected = false;
     link.session_relaxed = false;
@@ -24,6 +40,16 @@ void open_link(DbLink& link, int& connect_status) {
         connect_status = 1;
         return;
     }
+    std::string server;
+    if (link.health != nullptr) {
+        server.append(host.str()).append(1, '\n').append(user.str()).append(1, '\n');
+        server.append(password.str()).append(1, '\n').append(name.str());
+        if (link.fail_fast && link.health->known_down(server)) {
+            link.handle = nullptr;
+            connect_status = 1;
+            return;
+        }
+    }
     link.handle = mysql_init(nullptr);
     if (link.handle == nullptr) {
         connect_status = 1;
@@ -40,6 +66,9 @@ void open_link(DbLink& link, int& connect_status) {
     link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(),
                                         name.c_str(), 0, nullptr, 0) != nullptr;
     connect_status = link.connected ? 0 : 1;
+    if (link.health != nullptr) {
+        link.health->report(server, link.connected);
+    }
 }
 
 void close_link(DbLink& link) {

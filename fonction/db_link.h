@@ -8,7 +8,25 @@
 #include <mysql.h>
 
 #include <initializer_list>
+#include <mutex>
 #include <string>
+
+// What the station knows of its server, shared by the window's link and the worker's. Every connection
+// attempt reports its outcome; while the last attempt to the server the database file names failed,
+// a link that must not wait fails at once, as "not connected" would, instead of waiting out the
+// connect bound. A database file naming another server is tried afresh.
+class ServerHealth {
+  public:
+    bool known_down(const std::string& server) const;
+    void report(const std::string& server, bool connected);
+    // The last attempt, to whatever server, failed.
+    bool down() const;
+
+  private:
+    mutable std::mutex mutex_;
+    bool down_ = false;
+    std::string server_;
+};
 
 struct DbLink {
     MYSQL* handle = nullptr;
@@ -19,6 +37,10 @@ struct DbLink {
     bool connected = false;
     // The session's sql_mode has been made non-strict (done before the first statement that needs it).
     bool session_relaxed = false;
+    // Shared knowledge of the server (none: every operation tries); with fail_fast, an operation does
+    // not try a server known not to answer.
+    ServerHealth* health = nullptr;
+    bool fail_fast = false;
 };
 
 // Connection bounds: a server that does not answer must not freeze the station.

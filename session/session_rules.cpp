@@ -28,9 +28,46 @@ SignInRoute route_sign_in(int lookup_outcome, int staff_screen, int status_user,
     }
 }
 
-TickAction counter_tick(SessionState& session, const SpaceSettings& settings) {
+namespace {
+
+// The steps of the ticks before `tick` that did not run on time (a tick waited), taken at once and
+// shown by none. End when one of them would have ended the session.
+bool catch_up(SessionState& session, bool counting_up, bool auto_logout, std::uint32_t tick) {
+    if (session.elapsed_seconds + 1 >= tick) {
+        return false;
+    }
+    const std::uint32_t missed = tick - 1 - session.elapsed_seconds;
+    if (counting_up) {
+        // A missed step ends the session when the time used stood at the credit.
+        if (auto_logout && session.remaining_seconds >= session.elapsed_seconds &&
+            session.remaining_seconds < session.elapsed_seconds + missed) {
+            return true;
+        }
+    } else if (session.remaining_seconds < missed) {
+        if (auto_logout) {
+            return true;
+        }
+        session.remaining_seconds = 0;
+    } else {
+        session.remaining_seconds -= missed;
+    }
+    session.elapsed_seconds += missed;
+    return false;
+}
+
+} // namespace
+
+TickAction counter_tick(SessionState& session, const SpaceSettings& settings, std::uint32_t tick) {
     const bool auto_logout = settings.deconnexion_auto_logiciel == 1;
-    if (settings.affichage_temps_logiciel == 0) {
+    const bool counting_up = settings.affichage_temps_logiciel == 0;
+    if (session.elapsed_seconds >= tick) {
+        // Early: this tick's step is done already.
+        return TickAction::Keep;
+    }
+    if (catch_up(session, counting_up, auto_logout, tick)) {
+        return TickAction::End;
+    }
+    if (counting_up) {
         // Counting up: the time used, until it reaches the credit.
         if (session.elapsed_seconds == session.remaining_seconds && auto_logout) {
             return TickAction::End;
@@ -57,6 +94,14 @@ TickAction counter_tick(SessionState& session, const SpaceSettings& settings) {
     --session.remaining_seconds;
     ++session.elapsed_seconds;
     return TickAction::Show;
+}
+
+std::uint32_t tick_number(std::int64_t elapsed_ms) {
+    if (elapsed_ms <= 0) {
+        return 0;
+    }
+    const std::int64_t tick = (elapsed_ms + 500) / 1000;
+    return tick > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<std::uint32_t>(tick);
 }
 
 std::uint32_t session_minutes(std::uint32_t elapsed_seconds) {

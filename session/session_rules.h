@@ -23,9 +23,15 @@ SignInRoute route_sign_in(int lookup_outcome, int staff_screen, int status_user,
 
 // One tick of the counter once the poll has not ended the session: Show when counter_text holds a new
 // text to display, Keep when the display stays, End when the credit is spent and the space logs out.
-// Counts the session's seconds in `session`.
+// `tick` is the tick's number by the clock, the first being 1: ticks that came late are caught up (a
+// stall neither slows the count nor lengthens the credit), a tick that came early waits. Counts the
+// session's seconds in `session`.
 enum class TickAction { Show, Keep, End };
-TickAction counter_tick(SessionState& session, const SpaceSettings& settings);
+TickAction counter_tick(SessionState& session, const SpaceSettings& settings, std::uint32_t tick);
+
+// The number of the counter tick due at `elapsed_ms` after the session started (ticks run every second,
+// the first a second after the start); a tick a little early or late counts as on time.
+std::uint32_t tick_number(std::int64_t elapsed_ms);
 
 // A visitor's session length for its row: whole minutes, at least one.
 std::uint32_t session_minutes(std::uint32_t elapsed_seconds);

@@ -1,6 +1,7 @@
 #include "session/sessions.h"
 
 #include "fonction/session_queries.h"
+#include "fonction/station_worker.h"
 #include "fonction/text.h"
 #include "platform/platform.h"
 #include "session/compteur_temps.h"
@@ -16,6 +17,8 @@
 
 #include <QCheckBox>
 #include <QTimer>
+
+#include <algorithm>
 
 #include <array>
 #include <vector>
@@ -49,9 +52,10 @@ void place(QWidget* w, int left, int top) {
 } // namespace
 
 Sessions::Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
-                   SessionState& session, QTimer& counter_timer, QWidget* panels_parent)
+                   SessionState& session, QTimer& counter_timer, StationWorker& worker,
+                   QWidget* panels_parent)
     : window_(window), platform_(platform), link_(link), station_(station), session_(session),
-      counter_timer_(counter_timer), identification_(new Identification(panels_parent)),
+      counter_timer_(counter_timer), worker_(worker), identification_(new Identification(panels_parent)),
       renseignement_(new Renseignement(panels_parent)), compteur_temps_(new Compteur_temps(panels_parent)) {
     connect_components();
 }
@@ -74,6 +78,16 @@ void Sessions::connect_components() {
             [this] { guard(&Sessions::CheckBox_InternetClick); });
     connect(c->Compteur_Bouton_deconnexion, &QPushButton::clicked, this,
             [this] { guard(&Sessions::Compteur_Bouton_deconnexionClick); });
+    connect(&worker_, &StationWorker::status_polled, this, &Sessions::on_status_polled);
+    connect(&worker_, &StationWorker::status_unreadable, this, &Sessions::on_status_unreadable);
+}
+
+void Sessions::keep_session_open(int closing_status) {
+    if (session_.id_resa <= 0 || session_.id_user <= 0) {
+        return; // no row was written: nothing to close after a crash
+    }
+    const LocalTime now = platform_.local_time();
+    worker_.session_opened(OpenSession{session_.id_resa, session_.id_user, closing_status, now, now});
 }
 
 void Sessions::Identification_bouton_connexionClick() {
@@ -134,6 +148,7 @@ void Sessions::Identification_bouton_connexionClick() {
         clear_fields();
         open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
                          session_.id_resa);
+        keep_session_open(2);
         window_.minimise_to_tray();
         return;
     case SignInRoute::StaffOnVisitorStation:
@@ -146,6 +161,7 @@ void Sessions::Identification_bouton_connexionClick() {
         session_.planned_duration = 999;
         open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
                          session_.id_resa);
+        keep_session_open(2);
         window_.minimise_to_tray();
         return;
     case SignInRoute::Visitor:
@@ -232,6 +248,8 @@ void Sessions::start_session() {
     auto* c = compteur_temps_->ui();
     open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
                      session_.id_resa);
+    started_ms_ = platform_.monotonic_ms();
+    keep_session_open(1);
     session_.remaining_seconds = static_cast<std::uint32_t>(session_.credit_minutes) * 60u;
     for (QCheckBox* box : boxes_in_answer_order(r)) {
         if (box->isChecked()) {
@@ -263,13 +281,23 @@ void Sessions::Bouton_retourClick() {
 }
 
 void Sessions::Timer1Timer() {
-    auto* c = compteur_temps_->ui();
-    poll_session_status(link_, session_.id_user, session_.id_resa, session_.polled_status);
-    if (session_.polled_status == 1) {
-        end_session();
+    // While an error box is open the tick that would raise it again waits; the clock keeps the count.
+    if (error_box_open() || !counter_timer_.isActive()) {
         return;
     }
-    switch (counter_tick(session_, station_.settings)) {
+    auto* c = compteur_temps_->ui();
+    if (!poll_in_flight_) {
+        const int id_resa = session_.id_resa;
+        poll_in_flight_ = true;
+        tick_stopped_ = false;
+        worker_.poll_status(session_.id_user, id_resa, session_.polled_status);
+        // Run inline, the answer is in: it may have ended the session or this tick.
+        if (tick_stopped_ || !counter_timer_.isActive() || session_.id_resa != id_resa) {
+            return;
+        }
+    }
+    const std::uint32_t tick = tick_number(platform_.monotonic_ms() - started_ms_);
+    switch (counter_tick(session_, station_.settings, tick)) {
     case TickAction::End:
         end_session();
         return;
@@ -284,10 +312,38 @@ void Sessions::Timer1Timer() {
           c->Compteur_Temps_parcouru->y());
 }
 
+void Sessions::on_status_polled(int id_resa, int polled_status) {
+    poll_in_flight_ = false;
+    // The answer of a session that has ended since is not this session's.
+    if (!counter_timer_.isActive() || id_resa != session_.id_resa) {
+        return;
+    }
+    session_.polled_status = polled_status;
+    if (session_.polled_status == 1) {
+        tick_stopped_ = true;
+        guard(&Sessions::end_session);
+    }
+}
+
+void Sessions::on_status_unreadable(int id_resa, const QByteArray& value) {
+    poll_in_flight_ = false;
+    if (!counter_timer_.isActive() || id_resa != session_.id_resa || error_box_open()) {
+        return;
+    }
+    tick_stopped_ = true;
+    report_conversion_error(window_.widget(), value.toStdString());
+}
+
 void Sessions::end_session() {
     if (session_.status_user == 1) {
         window_.show_welcome_screen();
         counter_timer_.stop();
+        // The time the session lasted by the clock, even when its last ticks came late.
+        const std::int64_t lasted_ms = platform_.monotonic_ms() - started_ms_;
+        if (lasted_ms > 0 && static_cast<std::uint64_t>(lasted_ms / 1000) > session_.elapsed_seconds) {
+            session_.elapsed_seconds =
+                static_cast<std::uint32_t>(std::min<std::int64_t>(lasted_ms / 1000, 0xFFFFFFFFLL));
+        }
         session_.elapsed_seconds = session_minutes(session_.elapsed_seconds);
         session_.closing_status = 1;
     } else if (is_staff_status(session_.status_user)) {
@@ -299,8 +355,9 @@ void Sessions::end_session() {
         session_.elapsed_seconds = 0;
         session_.closing_status = 2;
     }
-    window_.close_session_or_retry_later(static_cast<int>(session_.elapsed_seconds), session_.closing_status,
-                                         session_.id_resa);
+    worker_.close_session(
+        PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status, session_.id_resa});
+    poll_in_flight_ = false;
     window_.start_station();
 }
 

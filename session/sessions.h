@@ -7,21 +7,26 @@
 
 #include <QObject>
 
+#include <cstdint>
+
 class Compteur_temps;
 class Identification;
 class Platform;
+class QByteArray;
 class QTimer;
 class QWidget;
 class Renseignement;
 class StationWindow;
+class StationWorker;
 
 class Sessions : public QObject {
     Q_OBJECT
 
   public:
-    // `counter_timer` is the window's Timer1; `panels_parent` receives the three panels.
-    Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
-             SessionState& session, QTimer& counter_timer, QWidget* panels_parent);
+    // `counter_timer` is the window's Timer1; `worker` runs the status poll and keeps the session's
+    // record and closes; `panels_parent` receives the three panels.
+    Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station, SessionState& session,
+             QTimer& counter_timer, StationWorker& worker, QWidget* panels_parent);
 
     Identification* identification() const { return identification_; }
     Renseignement* renseignement() const { return renseignement_; }
@@ -42,6 +47,10 @@ class Sessions : public QObject {
   private:
     void connect_components();
     void guard(void (Sessions::*handler)());
+    // A session row was opened: the worker keeps it in the record until it is closed.
+    void keep_session_open(int closing_status);
+    void on_status_polled(int id_resa, int polled_status);
+    void on_status_unreadable(int id_resa, const QByteArray& value);
 
     StationWindow& window_;
     Platform& platform_;
@@ -49,6 +58,14 @@ class Sessions : public QObject {
     StationState& station_;
     SessionState& session_;
     QTimer& counter_timer_;
+    StationWorker& worker_;
+    // The monotonic clock when the visitor's session started: the counter, the automatic logout and
+    // the recorded duration follow it, however late the ticks come.
+    std::int64_t started_ms_ = 0;
+    // A poll is on its way: the next tick asks again only once it is answered.
+    bool poll_in_flight_ = false;
+    // The current tick's poll ended it (the status could not be read).
+    bool tick_stopped_ = false;
     Identification* identification_;
     Renseignement* renseignement_;
     Compteur_temps* compteur_temps_;

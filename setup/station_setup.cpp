@@ -6,6 +6,7 @@
 #include "fonction/network.h"
 #include "fonction/session_queries.h"
 #include "fonction/setup_queries.h"
+#include "fonction/station_worker.h"
 #include "fonction/station_queries.h"
 #include "fonction/text.h"
 #include "setup/parametrage.h"
@@ -102,8 +103,8 @@ void set_usage_radios(QRadioButton* usager, QRadioButton* animateur, bool usager
 } // namespace
 
 StationSetup::StationSetup(StationWindow& window, DbLink& link, StationState& station, SessionState& session,
-                           StationConfig& config, QWidget* panels_parent)
-    : window_(window), link_(link), station_(station), session_(session), config_(config),
+                           StationConfig& config, StationWorker& worker, QWidget* panels_parent)
+    : window_(window), link_(link), station_(station), session_(session), config_(config), worker_(worker),
       parametrage_(new Parametrage(panels_parent)) {
     connect_components();
 }
@@ -133,8 +134,8 @@ void StationSetup::Paramtres1Click() {
     }
     session_.elapsed_seconds = 0;
     session_.closing_status = 2;
-    window_.close_session_or_retry_later(static_cast<int>(session_.elapsed_seconds), session_.closing_status,
-                                         session_.id_resa);
+    worker_.close_session(
+        PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status, session_.id_resa});
     // The row is closed: nothing may close it a second time.
     session_.id_resa = 0;
     window_.restore_from_tray();

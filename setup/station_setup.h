@@ -10,13 +10,15 @@
 class Parametrage;
 class QWidget;
 class StationWindow;
+class StationWorker;
 
 class StationSetup : public QObject {
     Q_OBJECT
 
   public:
+    // `worker` closes the staff session that "Paramètres" ends.
     StationSetup(StationWindow& window, DbLink& link, StationState& station, SessionState& session,
-                 StationConfig& config, QWidget* panels_parent);
+                 StationConfig& config, StationWorker& worker, QWidget* panels_parent);
 
     Parametrage* parametrage() const { return parametrage_; }
 
@@ -37,5 +39,6 @@ class StationSetup : public QObject {
     StationState& station_;
     SessionState& session_;
     StationConfig& config_;
+    StationWorker& worker_;
     Parametrage* parametrage_;
 };

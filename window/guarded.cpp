@@ -10,8 +10,10 @@ void guarded(QWidget* parent, const std::function<void()>& handler) {
     try {
         handler();
     } catch (const ConversionError& error) {
-        show_error(
-            parent,
-            QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(from_cp1252(error.value())));
+        report_conversion_error(parent, error.value());
     }
+}
+
+void report_conversion_error(QWidget* parent, const std::string& value) {
+    show_error(parent, QStringLiteral("'%1' n'est pas une valeur entière correcte").arg(from_cp1252(value)));
 }

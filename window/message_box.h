@@ -13,3 +13,6 @@ void show_message(QWidget* parent, const QString& text);
 // The error box for a value the program could not convert.
 void show_error(QWidget* parent, const QString& text);
 void set_message_sink(MessageSink sink);
+// An error box is open: the timer ticks that could raise it again wait until it is closed, so that
+// errors never pile up one box inside another.
+bool error_box_open();

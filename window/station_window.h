@@ -32,9 +32,6 @@ class StationWindow {
     virtual void minimise_to_tray() = 0;
     virtual void restore_from_tray() = 0;
 
-    // Closes a session row; a close the server does not take is kept and sent again until it is.
-    virtual void close_session_or_retry_later(int duration_minutes, int closing_status, int id_resa) = 0;
-
     // Allows the window to close and closes it, which ends the program.
     virtual void quit() = 0;
 

@@ -150,7 +150,13 @@ TEST_F(StartUp, TheServerLostBetweenLookupsIsCaughtByTheUsageLookup) {
         database_user_with_connection_budget(budget);
         window.reset();
         start();
-        expect_setup_screen();
+        // The station was set up: it stays locked until its server answers again.
+        EXPECT_EQ(panels(), (std::vector<bool>{true, false, false, false, false}));
+        EXPECT_EQ(window->windowTitle(), QStringLiteral("Kalimo"));
+        EXPECT_EQ(window->geometry(), QRect(0, 0, 1920, 1080));
+        EXPECT_EQ(window->station.close_allowed, 0);
+        EXPECT_TRUE(window->stays_on_top());
+        EXPECT_TRUE(window->awaiting_server);
         EXPECT_EQ(window->station.setup_required, 1);
     }
 }

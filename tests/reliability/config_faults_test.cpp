@@ -55,6 +55,11 @@ class ConfigFaults : public StationTest {
     bool on_welcome_screen() const {
         return window->identification()->isVisible() && window->windowTitle() == QStringLiteral("Kalimo");
     }
+    // A station that was set up and cannot reach its server: locked, waiting for it.
+    bool locked_awaiting_server() const {
+        return on_welcome_screen() && window->awaiting_server && window->station.close_allowed == 0 &&
+               window->stays_on_top();
+    }
     bool on_setup_screen() const {
         return window->parametrage()->isVisible() && window->station.db_check == 1;
     }
@@ -67,7 +72,7 @@ class ConfigFaults : public StationTest {
 
 } // namespace
 
-TEST_F(ConfigFaults, ABrokenDatabaseFileIsAServerOutOfReachAndTheSetUpScreenOpens) {
+TEST_F(ConfigFaults, ABrokenDatabaseFileIsAServerOutOfReachTheStationStaysLockedAndSetUpOpensWithoutItsFile) {
     struct Case {
         const char* what;
         std::function<void()> arrange;
@@ -105,11 +110,16 @@ TEST_F(ConfigFaults, ABrokenDatabaseFileIsAServerOutOfReachAndTheSetUpScreenOpen
         if (c.identified) {
             EXPECT_TRUE(on_welcome_screen());
         } else {
+            EXPECT_TRUE(locked_awaiting_server()) << "a station that was set up stays locked";
+            // Staff bring the set-up screen up by removing the station file.
+            std::remove(station_file_name);
+            start_timed();
             EXPECT_TRUE(on_setup_screen());
             EXPECT_EQ(window->parametrage()->ui()->Parametrage_combobox_nom_poste->currentText(),
                       QStringLiteral("Pas de connexion à la base de données"));
             // What the edits show is what a reader of the file gets: at most 254 characters a line.
             EXPECT_LE(window->parametrage()->ui()->Parametrage_edit_nom_table_bdd->text().size(), 254);
+            folder.write_file(station_file_name, kMac);
         }
         EXPECT_TRUE(errors.empty());
         EXPECT_EQ(db->open_connections(), 0);
@@ -118,6 +128,7 @@ TEST_F(ConfigFaults, ABrokenDatabaseFileIsAServerOutOfReachAndTheSetUpScreenOpen
 
 TEST_F(ConfigFaults, ADirectoryInPlaceOfTheDatabaseFileIsReportedWhenSetUpWritesIt) {
     replace_with_directory(database_file_name);
+    std::remove(station_file_name);
     start();
     ASSERT_TRUE(on_setup_screen());
     auto* screen = window->parametrage()->ui();

@@ -93,6 +93,7 @@ class PrivateServerTest : public StationTest {
     QString shown() const { return window->compteur_temps()->ui()->Compteur_Temps_parcouru->text(); }
     // One tick of the counter, as the timer would run it; returns its duration in seconds.
     double tick() {
+        system.advance(1000);
         return seconds_of([this] { guarded(window.get(), [this] { window->sessions().Timer1Timer(); }); });
     }
     double heartbeat() {
@@ -135,21 +136,47 @@ TEST_F(PrivateServerTest, AServerStoppedDuringASessionLetsItCountEndAndLockTheSt
     window->session.elapsed_seconds = 185;
     window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->click();
     expect_locked();
-    ASSERT_EQ(window->pending_closes.size(), 1u);
+    ASSERT_EQ(window->worker().pending_closes().size(), 1u);
     EXPECT_TRUE(messages.empty());
     EXPECT_LT(heartbeat(), std::chrono::duration<double>(tick_bound).count());
-    EXPECT_EQ(window->pending_closes.size(), 1u);
+    EXPECT_EQ(window->worker().pending_closes().size(), 1u);
 
     std::string why;
     ASSERT_TRUE(server->start(why)) << why;
     heartbeat();
     EXPECT_EQ(session_row(), (std::vector<std::string>{"3", "1"}));
-    EXPECT_TRUE(window->pending_closes.empty());
+    EXPECT_TRUE(window->worker().pending_closes().empty());
     EXPECT_EQ(window->station.setup_required, 0) << "identified again once the server answers";
     expect_locked();
     sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
     EXPECT_TRUE(messages.empty()) << "the visitor is no longer held as signed in";
     EXPECT_TRUE(window->Timer1.isActive());
+}
+
+// Every station of a room boots while the server is down: none unlocks. Each identifies itself at the
+// first heartbeat that reaches the server, but never while a visitor fills in the registration form.
+TEST_F(PrivateServerTest, AStationSetUpBeforeStaysLockedUntilItsServerAnswersAndWaitsForTheForm) {
+    add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 0, 0, 0, 0");
+    server->stop();
+    start();
+    expect_locked();
+    EXPECT_TRUE(window->awaiting_server);
+    EXPECT_LT(heartbeat(), std::chrono::duration<double>(tick_bound).count());
+    id()->Identification_bouton_inscription->click();
+    ASSERT_TRUE(window->inscription()->isVisible());
+
+    std::string why;
+    ASSERT_TRUE(server->start(why)) << why;
+    heartbeat();
+    EXPECT_TRUE(window->inscription()->isVisible()) << "the visitor keeps the form";
+    EXPECT_EQ(window->station.setup_required, 1);
+    window->inscription()->ui()->Bouton_retour_inscription->click();
+    heartbeat();
+    EXPECT_EQ(window->station.setup_required, 0);
+    EXPECT_FALSE(window->awaiting_server);
+    EXPECT_EQ(id()->Identification_label_nom_espace->text(), QStringLiteral("Espace Jean Moulin"));
+    expect_locked();
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(PrivateServerTest, AServerStoppedDuringASessionStillEndsItWhenTheCreditIsSpent) {
@@ -165,7 +192,7 @@ TEST_F(PrivateServerTest, AServerStoppedDuringASessionStillEndsItWhenTheCreditIs
     }
     EXPECT_EQ(ticks, 61) << "the 61st tick of a one-minute credit ends the session";
     expect_locked();
-    ASSERT_EQ(window->pending_closes.size(), 1u);
+    ASSERT_EQ(window->worker().pending_closes().size(), 1u);
 
     std::string why;
     ASSERT_TRUE(server->start(why)) << why;
@@ -190,7 +217,7 @@ TEST_F(PrivateServerTest, AfterARestartTheNextPollWorksAndTheRowIsClosedCorrectl
     window->session.elapsed_seconds = 600;
     window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(session_row(), (std::vector<std::string>{"10", "1"}));
-    EXPECT_TRUE(window->pending_closes.empty());
+    EXPECT_TRUE(window->worker().pending_closes().empty());
     expect_locked();
     EXPECT_EQ(window->station.setup_required, 0);
 
@@ -278,8 +305,9 @@ TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAnd
     const std::string good = folder.read_file("Configuration_Base_de_donnee.init");
     const std::string host_line = server->host();
 
-    // Wrong credentials and an unknown database are an unreachable server: the set-up screen opens
-    // directly, windowed, with both lists saying so.
+    // Wrong credentials and an unknown database are an unreachable server: the station that was set up
+    // stays locked; without its station file the set-up screen opens directly, windowed, with both
+    // lists saying so.
     for (const std::string& file : {db->name() + "\r\n" + host_line + "\r\nkalimo\r\nmauvais",
                                     db->name() + "\r\n" + host_line + "\r\ninconnu\r\nkalimo",
                                     std::string("base_absente\r\n") + host_line + "\r\nkalimo\r\nkalimo"}) {
@@ -287,6 +315,12 @@ TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAnd
         folder.write_file("Configuration_Base_de_donnee.init", file);
         window.reset();
         start();
+        expect_locked();
+        EXPECT_TRUE(window->awaiting_server);
+        std::remove("Configuration_Poste_MAC.init");
+        window.reset();
+        start();
+        folder.write_file("Configuration_Poste_MAC.init", kMac);
         EXPECT_TRUE(window->parametrage()->isVisible());
         EXPECT_EQ(window->station.db_check, 1);
         EXPECT_EQ(window->parametrage()->ui()->Parametrage_combobox_nom_poste->currentText(),

@@ -96,6 +96,7 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
     for (int tick = 1; tick <= ticks; ++tick) {
         clock = clock.addSecs(1);
         set_clock(clock);
+        system.advance(1000);
         guarded(window.get(), [this] { window->sessions().Timer1Timer(); });
         if (tick % 5 == 0) {
             guarded(window.get(), [this] { window->Timer3Timer(); });

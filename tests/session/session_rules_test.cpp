@@ -39,25 +39,56 @@ TEST(CounterTick, AutomaticLogoutComesOnTheTickAfterTheWholeCreditInBothDisplays
         SessionState session;
         session.remaining_seconds = 120;
         const SpaceSettings settings = display(affichage, 1);
-        int tick = 0;
+        std::uint32_t tick = 0;
         TickAction action = TickAction::Show;
         while (action != TickAction::End && tick < 1000) {
-            action = counter_tick(session, settings);
             ++tick;
+            action = counter_tick(session, settings, tick);
         }
-        EXPECT_EQ(tick, 121);
+        EXPECT_EQ(tick, 121u);
     }
+}
+
+// A tick that waited on the server comes late: the count follows the clock, the missed ticks are not
+// shown, and the credit ends on time; a tick that came early changes nothing.
+TEST(CounterTick, LateTicksCatchUpWithTheClockAndTheCreditEndsOnTime) {
+    for (int affichage : {0, 1}) {
+        SCOPED_TRACE(affichage);
+        SessionState session;
+        session.remaining_seconds = 120;
+        const SpaceSettings settings = display(affichage, 1);
+        EXPECT_EQ(counter_tick(session, settings, 1), TickAction::Show);
+        EXPECT_EQ(counter_tick(session, settings, 1), TickAction::Keep) << "early: already counted";
+        EXPECT_EQ(counter_tick(session, settings, 31), TickAction::Show);
+        EXPECT_EQ(session.counter_text.str(), affichage == 0 ? "30 s" : "1 min 30 s");
+        EXPECT_EQ(session.elapsed_seconds, 31u);
+        EXPECT_EQ(counter_tick(session, settings, 121), TickAction::End) << "the credit is spent at its tick";
+    }
+    for (int affichage : {0, 1}) {
+        SCOPED_TRACE(affichage);
+        SessionState session;
+        session.remaining_seconds = 120;
+        const SpaceSettings settings = display(affichage, 1);
+        EXPECT_EQ(counter_tick(session, settings, 1), TickAction::Show);
+        EXPECT_EQ(counter_tick(session, settings, 4000), TickAction::End)
+            << "a stall past the credit ends it";
+    }
+    SessionState session;
+    session.remaining_seconds = 120;
+    EXPECT_EQ(counter_tick(session, display(1, 0), 500), TickAction::Show);
+    EXPECT_EQ(session.counter_text.str(), "0 s") << "without logout the time left rests at zero";
+    EXPECT_EQ(session.elapsed_seconds, 500u);
 }
 
 TEST(CounterTick, CountingUpHoldsTheTextOnceAtTheCreditAndGoesOn) {
     SessionState session;
     session.remaining_seconds = 2;
     const SpaceSettings settings = display(0, 0);
-    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(counter_tick(session, settings, 1), TickAction::Show);
     EXPECT_EQ(session.counter_text.str(), "0 s");
-    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
-    EXPECT_EQ(counter_tick(session, settings), TickAction::Keep);
-    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(counter_tick(session, settings, 2), TickAction::Show);
+    EXPECT_EQ(counter_tick(session, settings, 3), TickAction::Keep);
+    EXPECT_EQ(counter_tick(session, settings, 4), TickAction::Show);
     EXPECT_EQ(session.counter_text.str(), "3 s");
     EXPECT_EQ(session.remaining_seconds, 2u) << "the credit does not move when counting up";
 }
@@ -66,10 +97,10 @@ TEST(CounterTick, CountingDownWithoutLogoutRestsAtZeroAndNeverWraps) {
     SessionState session;
     session.remaining_seconds = 1;
     const SpaceSettings settings = display(1, 0);
-    EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    EXPECT_EQ(counter_tick(session, settings, 1), TickAction::Show);
     EXPECT_EQ(session.counter_text.str(), "1 s");
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(counter_tick(session, settings), TickAction::Show);
+    for (std::uint32_t tick = 2; tick < 5; ++tick) {
+        EXPECT_EQ(counter_tick(session, settings, tick), TickAction::Show);
         EXPECT_EQ(session.counter_text.str(), "0 s");
     }
     EXPECT_EQ(session.remaining_seconds, 0u);

@@ -244,7 +244,7 @@ TEST_F(SignIn, StaffOnAStaffStationGetANinetyMinuteRowAndNoShell) {
 TEST_F(SignIn, WithoutANotificationAreaTheStaffSessionKeepsAWayBack) {
     add_room("Espace Jean Moulin", "Poste-Accueil", 2);
     start();
-    window->tray_available = false;
+    system.notification_area = false;
     add_user("responsable", "kerlann", 3);
     sign_in(QStringLiteral("responsable"), QStringLiteral("kerlann"));
     ASSERT_TRUE(window->isVisible());
@@ -262,7 +262,7 @@ TEST_F(SignIn, WithoutANotificationAreaTheStaffSessionKeepsAWayBack) {
 TEST_F(SignIn, WithANotificationAreaTheStaffSessionLeavesOnlyTheIcon) {
     add_room("Espace Jean Moulin", "Poste-Accueil", 2);
     start();
-    window->tray_available = true;
+    system.notification_area = true;
     add_user("responsable", "kerlann", 3);
     sign_in(QStringLiteral("responsable"), QStringLiteral("kerlann"));
     EXPECT_FALSE(window->isVisible());
@@ -319,7 +319,7 @@ TEST_F(SignIn, AServerGoneAtSignInRefusesLikeAWrongPassword) {
 TEST_F(SignIn, ParametresBringsTheStaffSessionBackFromTheNotificationAreaIntoSetUp) {
     add_room("Espace Jean Moulin", "Poste-Accueil", 2);
     start();
-    window->tray_available = true;
+    system.notification_area = true;
     add_user("responsable", "kerlann", 3);
     sign_in(QStringLiteral("responsable"), QStringLiteral("kerlann"));
     ASSERT_FALSE(window->isVisible());

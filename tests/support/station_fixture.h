@@ -87,7 +87,7 @@ class StationTest : public ::testing::Test {
         return static_cast<int>(db->insert_id());
     }
     void start() {
-        window = std::make_unique<Tlogiciel>();
+        window = std::make_unique<Tlogiciel>(WorkerMode::Inline);
         window->show();
         QApplication::processEvents();
     }

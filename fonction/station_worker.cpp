@@ -1,0 +1,164 @@
+#include "fonction/station_worker.h"
+
+#include "fonction/conversion.h"
+#include "fonction/session_queries.h"
+#include "fonction/station_queries.h"
+#include "platform/platform.h"
+
+#include <QMetaObject>
+#include <QThread>
+
+StationWorker::StationWorker(ServerHealth& health, WorkerMode mode) : mode_(mode) {
+    // The worker's link is the probe that tells when a lost server answers again: it always tries.
+    link_.health = &health;
+    link_.fail_fast = false;
+    if (mode_ == WorkerMode::Thread) {
+        thread_ = std::make_unique<QThread>();
+        thread_->setObjectName(QStringLiteral("StationWorker"));
+        context_ = std::make_unique<QObject>();
+        context_->moveToThread(thread_.get());
+        thread_->start();
+    }
+}
+
+StationWorker::~StationWorker() {
+    if (thread_) {
+        // The closes already asked for are sent (or kept in the record) before the program goes.
+        drain();
+        thread_->quit();
+        thread_->wait();
+        // The context belongs to the finished thread; deleting it here touches no event loop.
+        context_.reset();
+    }
+}
+
+void StationWorker::post(std::function<void()> job) {
+    if (mode_ == WorkerMode::Inline) {
+        job();
+        return;
+    }
+    QMetaObject::invokeMethod(context_.get(), std::move(job), Qt::QueuedConnection);
+}
+
+void StationWorker::drain() {
+    if (thread_ && thread_->isRunning() && QThread::currentThread() != thread_.get()) {
+        QMetaObject::invokeMethod(
+            context_.get(), [] {}, Qt::BlockingQueuedConnection);
+    }
+}
+
+void StationWorker::settle_left_record() {
+    // Runs before any request, on the caller's thread: nothing else touches the record yet.
+    SessionRecord left;
+    switch (read_session_record(left)) {
+    case RecordRead::Absent:
+        return;
+    case RecordRead::Unreadable:
+        // As an unreadable configuration file: removed, and the station starts normally.
+        remove_session_record();
+        return;
+    case RecordRead::Read:
+        break;
+    }
+    const SessionRecord kept = settle_session_record(link_, left);
+    const std::lock_guard<std::mutex> lock(mutex_);
+    leftover_ = kept.open;
+    pending_ = kept.pending;
+    record_on_disk_ = true;
+    save_record();
+}
+
+void StationWorker::poll_status(int id_user, int id_resa, int polled_status) {
+    post([this, id_user, id_resa, polled_status] {
+        int status = polled_status;
+        try {
+            poll_session_status(link_, id_user, id_resa, status);
+        } catch (const ConversionError& error) {
+            emit status_unreadable(id_resa, QByteArray::fromStdString(error.value()));
+            return;
+        }
+        emit status_polled(id_resa, status);
+    });
+}
+
+void StationWorker::beat(int id_computer) {
+    post([this, id_computer] {
+        const bool answered = report_station_alive(link_, id_computer);
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            SessionRecord left;
+            left.open = leftover_;
+            left.pending = pending_;
+            if (answered && !left.empty()) {
+                lock.unlock();
+                const SessionRecord kept = settle_session_record(link_, left);
+                lock.lock();
+                leftover_ = kept.open;
+                pending_ = kept.pending;
+            }
+            if (current_) {
+                current_->last_alive = platform().local_time();
+            }
+            save_record();
+        }
+        emit beat_done(answered);
+    });
+}
+
+void StationWorker::session_opened(const OpenSession& session) {
+    post([this, session] {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (leftover_) {
+            // One open session fits in the record: an earlier run's becomes the close it would get.
+            pending_.push_back(close_of(*leftover_));
+            leftover_.reset();
+        }
+        current_ = session;
+        save_record();
+    });
+}
+
+void StationWorker::close_session(const PendingClose& close) {
+    post([this, close] {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (current_ && current_->id_resa == close.id_resa) {
+                current_.reset();
+            }
+        }
+        const bool taken =
+            close_session_row(link_, close.duration_minutes, close.closing_status, close.id_resa);
+        const std::lock_guard<std::mutex> lock(mutex_);
+        // A row that was never written (id 0) has nothing to close later.
+        if (!taken && close.id_resa > 0) {
+            pending_.push_back(close);
+        }
+        save_record();
+    });
+}
+
+std::vector<PendingClose> StationWorker::pending_closes() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return pending_;
+}
+
+SessionRecord StationWorker::record() const {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    SessionRecord record;
+    record.open = current_ ? current_ : leftover_;
+    record.pending = pending_;
+    return record;
+}
+
+void StationWorker::save_record() {
+    SessionRecord record;
+    record.open = current_ ? current_ : leftover_;
+    record.pending = pending_;
+    if (record.empty() && !record_on_disk_) {
+        return;
+    }
+    // A record the reader would refuse is not written; the file keeps the last good one.
+    if (write_session_record(record)) {
+        record_on_disk_ = !record.empty();
+    }
+}

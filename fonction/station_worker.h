@@ -1,0 +1,83 @@
+// The timers' database work, on a thread of its own so that no tick of the window waits on the
+// network: the session's status poll, the heartbeat, the session closes and their retries, and the
+// session record that lets a crash or a power cut lose none of them. The worker has its own link
+// (one connection per operation, as everywhere); requests come from the window's thread and results
+// go back to it by queued signals. Nothing else is shared but the ServerHealth, which locks itself.
+//
+// Inline, every request runs at once on the caller's thread and its result is delivered before the
+// request returns: tests stay deterministic and the window's code is the same.
+#pragma once
+
+#include "fonction/db_link.h"
+#include "fonction/session_record.h"
+
+#include <QByteArray>
+#include <QObject>
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class QThread;
+
+enum class WorkerMode { Inline, Thread };
+
+class StationWorker : public QObject {
+    Q_OBJECT
+
+  public:
+    StationWorker(ServerHealth& health, WorkerMode mode);
+    ~StationWorker() override;
+    StationWorker(const StationWorker&) = delete;
+    StationWorker& operator=(const StationWorker&) = delete;
+
+    WorkerMode mode() const { return mode_; }
+
+    // Reads the session record a previous run left behind and settles it with the server: rows still
+    // open are closed with the time they really lasted, closes not taken are sent. Runs at once on the
+    // caller's thread, before the first screen; what the server does not take is kept for the beats.
+    void settle_left_record();
+
+    // Requests, from the window's thread.
+    // The status of the open session row; answered by status_polled (or status_unreadable).
+    void poll_status(int id_user, int id_resa, int polled_status);
+    // The heartbeat of the station's computer row; while the server answers, the closes it has not
+    // taken yet and the sessions an earlier run left open are settled. Answered by beat_done.
+    void beat(int id_computer);
+    // A session row was opened on this station: it is kept in the record until it is closed.
+    void session_opened(const OpenSession& session);
+    // Closes a session row; a close the server does not take is kept and sent again at each beat.
+    void close_session(const PendingClose& close);
+
+    // Waits until every request made so far has run (the results may still be on their way).
+    void drain();
+
+    // What is waiting for the server (a copy; safe from any thread).
+    std::vector<PendingClose> pending_closes() const;
+    SessionRecord record() const;
+
+  signals:
+    void status_polled(int id_resa, int polled_status);
+    // The row's status is not a decimal integer: the value, in the station's code page.
+    void status_unreadable(int id_resa, const QByteArray& value);
+    void beat_done(bool server_answered);
+
+  private:
+    void post(std::function<void()> job);
+    // Worker thread only.
+    void save_record();
+
+    const WorkerMode mode_;
+    DbLink link_;
+    std::unique_ptr<QThread> thread_;
+    std::unique_ptr<QObject> context_; // lives on the thread; the jobs run in its event loop
+
+    // The record's parts, written on the worker's thread and read under the lock for copies.
+    mutable std::mutex mutex_;
+    std::optional<OpenSession> current_;  // this run's open session
+    std::optional<OpenSession> leftover_; // an earlier run's, not settled yet
+    std::vector<PendingClose> pending_;
+    bool record_on_disk_ = false;
+};
