@@ -21,6 +21,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -287,8 +288,30 @@ void BM_identification_chain(benchmark::State& state) {
     calls.report(state);
 }
 
-// The registration screen's town list: the count, then one lookup per town, each converted for the list.
-void BM_fill_city_list(benchmark::State& state) {
+// tab_city brought to `towns` rows in key order, "Autres" last as in a room; outside the timed loop.
+bool set_town_count(int towns) {
+    if (database->count("tab_city") == towns) {
+        return true;
+    }
+    std::ostringstream cities;
+    cities << "INSERT INTO tab_city (nom_city) VALUES ";
+    for (int i = 1; i < towns; ++i) {
+        cities << "('Commune " << i << "'), ";
+    }
+    cities << "('Autres')";
+    database->exec("DELETE FROM tab_city");
+    database->exec(cities.str());
+    return database->count("tab_city") == towns;
+}
+
+// The registration screen's town list as it was filled: the count, then one connection per town, each
+// reading the whole table for its one name; each name converted for the list.
+void BM_city_list_town_by_town(benchmark::State& state) {
+    const int towns = static_cast<int>(state.range(0));
+    if (!set_town_count(towns)) {
+        state.SkipWithError("the towns could not be written");
+        return;
+    }
     const LibraryCalls calls;
     DbLink link;
     for (auto _ : state) {
@@ -298,7 +321,31 @@ void BM_fill_city_list(benchmark::State& state) {
         for (int i = 0; i < count; ++i) {
             names.append(from_cp1252(city_name_at(link, i)));
         }
-        if (count != city_count || names.back().isEmpty()) {
+        if (count != towns || names.back() != QStringLiteral("Autres")) {
+            state.SkipWithError("the town list was not read");
+            break;
+        }
+    }
+    calls.report(state);
+}
+
+// The same list read whole on one connection.
+void BM_city_list_one_connection(benchmark::State& state) {
+    const int towns = static_cast<int>(state.range(0));
+    if (!set_town_count(towns)) {
+        state.SkipWithError("the towns could not be written");
+        return;
+    }
+    const LibraryCalls calls;
+    DbLink link;
+    std::vector<std::string> read;
+    for (auto _ : state) {
+        QStringList names;
+        read_city_names(link, read);
+        for (const std::string& name : read) {
+            names.append(from_cp1252(name));
+        }
+        if (names.size() != towns || names.back() != QStringLiteral("Autres")) {
             state.SkipWithError("the town list was not read");
             break;
         }
@@ -319,18 +366,20 @@ BENCHMARK(BM_sign_in)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_open_session_row)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_close_session_row)->UseRealTime()->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_identification_chain)->UseRealTime()->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_fill_city_list)->UseRealTime()->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_city_list_town_by_town)
+    ->Arg(city_count)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_city_list_one_connection)
+    ->Arg(city_count)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
 
 void prepare_rows() {
-    // Thirty towns in key order, "Autres" last as in the demo room.
-    std::ostringstream cities;
-    cities << "INSERT INTO tab_city (nom_city) VALUES ";
-    for (int i = 11; i < city_count; ++i) {
-        cities << "('Commune " << i << "'), ";
-    }
-    cities << "('Autres')";
-    database->exec("UPDATE tab_city SET nom_city='Saint-Brieuc' WHERE nom_city='Autres'");
-    database->exec(cities.str());
     const std::string today = local_date_text(platform().local_time());
     // The visitor's earlier sessions of today: two closed, one closed by staff (counted in the credit).
     database->exec("INSERT INTO tab_resa VALUES (NULL, '1', '1', '" + today + "', '540', '20', '" + today +
@@ -371,7 +420,13 @@ std::string markdown_table(const CollectingReporter& reporter) {
         {"BM_open_session_row", "`open_session_row`", true},
         {"BM_close_session_row", "`close_session_row`", true},
         {"BM_identification_chain", "identification chain of the start-up with `load_space_message`", false},
-        {"BM_fill_city_list", "`fill_city_list`, 30 towns", false},
+        {"BM_city_list_town_by_town/30", "town list, 30 towns: `count_cities` + `city_name_at` per town",
+         false},
+        {"BM_city_list_one_connection/30", "town list, 30 towns: `read_city_names`", false},
+        {"BM_city_list_town_by_town/1000", "town list, 1 000 towns, town by town", false},
+        {"BM_city_list_one_connection/1000", "town list, 1 000 towns: `read_city_names`", false},
+        {"BM_city_list_town_by_town/3000", "town list, 3 000 towns, town by town", false},
+        {"BM_city_list_one_connection/3000", "town list, 3 000 towns: `read_city_names`", false},
     };
     for (const Operation& operation : operations) {
         const Measured* m = reporter.find(operation.benchmark);

@@ -14,8 +14,9 @@
 -- Columns accept NULL (except the keys and the MAC address) because the administration tools of a room
 -- may leave them so, and the station must cope with NULL where it reads them.
 -- Dates are 'YYYY-MM-DD' texts written by the stations and compared as text.
--- Login, password digest and survey answer are compared byte for byte, trailing blanks included,
--- so they use a binary no-pad collation (the default latin1 collation equates e with e acute).
+-- Login, password digest, survey answer, station name and MAC text are compared byte for byte, trailing
+-- blanks included, so they use a binary no-pad collation (the default latin1 collation equates e with
+-- e acute and a with A, and every pad collation ignores trailing blanks).
 -- tab_resa and rel_utilisation_user are filled by positional INSERTs: never reorder their columns.
 
 CREATE TABLE `tab_espace` (
@@ -38,8 +39,8 @@ CREATE TABLE `tab_salle` (
 -- lastetat_computer: seconds since local midnight of the last heartbeat.
 CREATE TABLE `tab_computer` (
   `id_computer` INT NOT NULL AUTO_INCREMENT,
-  `nom_computer` VARCHAR(255) DEFAULT '',
-  `adresse_mac_computer` VARCHAR(17) NOT NULL DEFAULT '',
+  `nom_computer` VARCHAR(255) COLLATE latin1_nopad_bin DEFAULT '',
+  `adresse_mac_computer` VARCHAR(17) COLLATE latin1_nopad_bin NOT NULL DEFAULT '',
   `usage_computer` INT DEFAULT 0,
   `adresse_ip_computer` VARCHAR(45) DEFAULT '',
   `nom_hote_computer` VARCHAR(255) DEFAULT '',

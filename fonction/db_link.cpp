@@ -25,6 +25,8 @@ bool ServerHealth::down() const {
 void open_link(DbLink& link, int& connect_status) {
     link.connected = false;
     link.session_relaxed = false;
+    link.statement_escaped_relaxed = false;
+    link.tail_escaped_relaxed = false;
     link.result = nullptr;
     link.row = nullptr;
     FixedText<255> name;
@@ -82,12 +84,47 @@ void close_link(DbLink& link) {
 
 namespace {
 
+// A SELECT without double quotes means the same in every sql_mode the station can meet: the strict
+// modes judge only the values that INSERT and UPDATE write, and ANSI_QUOTES changes only what double
+// quotes mean. Decided on the template: a value holding a double quote changes nothing.
+bool reads_the_same_in_any_mode(const char* templ) {
+    while (*templ == ' ' || *templ == '\t' || *templ == '\r' || *templ == '\n') {
+        ++templ;
+    }
+    return strncasecmp(templ, "SELECT", 6) == 0 && std::strchr(templ, '"') == nullptr;
+}
+
+// The statements give an empty text for automatic keys and quote every integer; a server in a strict
+// mode (the default of current servers) would refuse such rows, and the survey lookup quotes its text
+// with double quotes. So the session leaves strict mode, ANSI_QUOTES and NO_BACKSLASH_ESCAPES before
+// its first statement that depends on them, and before that statement's values are escaped: the
+// escaping follows the mode (quotes doubled, or backslashes), and a value escaped for one mode and
+// read in the other is an injection. A link that only reads (the status poll every second, the
+// start-up chain) is spared that extra round trip to the server.
+bool relax_session_for(DbLink& link, const char* templ) {
+    if (link.session_relaxed || reads_the_same_in_any_mode(templ)) {
+        return true;
+    }
+    static const char relax[] = "SET SESSION sql_mode=''";
+    if (mysql_real_query(link.handle, relax, sizeof relax - 1) != 0) {
+        return false;
+    }
+    link.session_relaxed = true;
+    return true;
+}
+
 template <std::size_t N>
 bool compose_into(DbLink& link, FixedText<N>& target, const char* templ,
                   std::initializer_list<SqlValue> values) {
     target.clear();
-    if (!link.connected || link.handle == nullptr) {
+    if (!link.connected || link.handle == nullptr || !relax_session_for(link, templ)) {
         return false;
+    }
+    // mysql_real_escape_string reads the mode from the server's last status: the one now in force.
+    if (static_cast<void*>(&target) == &link.statement) {
+        link.statement_escaped_relaxed = link.session_relaxed;
+    } else if (static_cast<void*>(&target) == &link.statement_tail) {
+        link.tail_escaped_relaxed = link.session_relaxed;
     }
     std::string out;
     const SqlValue* next = values.begin();
@@ -177,7 +214,7 @@ bool compose(DbLink& link, FixedText<2000>& target, const char* templ,
 
 bool append_tail(DbLink& link) {
     const std::size_t total = link.statement.size() + link.statement_tail.size();
-    if (!FixedText<3000>::fits(total)) {
+    if (!FixedText<3000>::fits(total) || link.statement_escaped_relaxed != link.tail_escaped_relaxed) {
         link.statement.clear();
         return false;
     }
@@ -185,36 +222,10 @@ bool append_tail(DbLink& link) {
     return true;
 }
 
-namespace {
-
-// A SELECT without double quotes means the same in every sql_mode the station can meet: the strict
-// modes judge only the values that INSERT and UPDATE write, and ANSI_QUOTES changes only what double
-// quotes mean.
-bool reads_the_same_in_any_mode(const FixedText<3000>& statement) {
-    const char* text = statement.c_str();
-    while (*text == ' ' || *text == '\t' || *text == '\r' || *text == '\n') {
-        ++text;
-    }
-    return strncasecmp(text, "SELECT", 6) == 0 && std::strchr(text, '"') == nullptr;
-}
-
-} // namespace
-
 bool run_statement(DbLink& link) {
-    if (!link.connected || link.handle == nullptr || link.statement.empty()) {
+    if (!link.connected || link.handle == nullptr || link.statement.empty() ||
+        link.statement_escaped_relaxed != link.session_relaxed) {
         return false;
-    }
-    // The statements give an empty text for automatic keys and quote every integer; a server in a
-    // strict mode (the default of current servers) would refuse such rows, and the survey lookup
-    // quotes its text with double quotes. So the session leaves strict mode (and ANSI_QUOTES) before
-    // its first statement that depends on them. A link that only reads (the status poll every second,
-    // the start-up chain) is spared that extra round trip to the server.
-    if (!link.session_relaxed && !reads_the_same_in_any_mode(link.statement)) {
-        static const char relax[] = "SET SESSION sql_mode=''";
-        if (mysql_real_query(link.handle, relax, sizeof relax - 1) != 0) {
-            return false;
-        }
-        link.session_relaxed = true;
     }
     return mysql_real_query(link.handle, link.statement.c_str(), link.statement.size()) == 0;
 }

@@ -37,6 +37,9 @@ struct DbLink {
     bool connected = false;
     // The session's sql_mode has been made non-strict (done before the first statement that needs it).
     bool session_relaxed = false;
+    // The session mode each piece's values were escaped for (true: relaxed).
+    bool statement_escaped_relaxed = false;
+    bool tail_escaped_relaxed = false;
     // Shared knowledge of the server (none: every operation tries); with fail_fast, an operation does
     // not try a server known not to answer.
     ServerHealth* health = nullptr;
@@ -92,8 +95,10 @@ class SqlValue {
     std::string text_;
 };
 
-// Formats `templ` with `values` into `target`. False (and `target` emptied) when the link is not
-// connected, the values do not match the template, or the result would not fit.
+// Formats `templ` with `values` into `target`, each text escaped for the sql_mode the statement will run
+// in: a template that is not a plain read (a SELECT without double quotes) relaxes the session first.
+// False (and `target` emptied) when the link is not connected, the session cannot be relaxed, the
+// values do not match the template, or the result would not fit.
 bool compose(DbLink& link, FixedText<3000>& target, const char* templ,
              std::initializer_list<SqlValue> values);
 bool compose(DbLink& link, FixedText<2000>& target, const char* templ,
@@ -101,10 +106,12 @@ bool compose(DbLink& link, FixedText<2000>& target, const char* templ,
 inline bool compose(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {
     return compose(link, link.statement, templ, values);
 }
-// Appends statement_tail to statement; false when the whole would not fit.
+// Appends statement_tail to statement; false (statement emptied) when the whole would not fit or the
+// two pieces were escaped for different session modes.
 bool append_tail(DbLink& link);
 
-// Sends `statement`; false on a statement error or a link that is not connected.
+// Sends `statement`; false on a statement error, a link that is not connected, or a statement escaped
+// for another session mode than the one in force (nothing is sent then).
 bool run_statement(DbLink& link);
 // compose + run_statement.
 bool run(DbLink& link, const char* templ, std::initializer_list<SqlValue> values);

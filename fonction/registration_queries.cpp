@@ -78,6 +78,25 @@ FirstRow row_exists(DbLink& link, const char* templ, std::initializer_list<SqlVa
 
 } // namespace
 
+void read_city_names(DbLink& link, std::vector<std::string>& names) {
+    names.clear();
+    LinkScope scope(link);
+    if (!compose(link, city_names, {}) || !run_statement(link) || !store_result(link)) {
+        return;
+    }
+    const unsigned long long rows = row_count(link);
+    names.assign(static_cast<std::size_t>(rows), std::string());
+    for (std::string& name : names) {
+        if (fetch_row(link) != Fetch::Row) {
+            break; // the rows left read as no such row: empty
+        }
+        name = column(link, 0);
+        if (name.size() > registration_capacity::city) {
+            name.resize(registration_capacity::city);
+        }
+    }
+}
+
 void count_cities(DbLink& link, int& count) {
     LinkScope scope(link);
     count = 0;

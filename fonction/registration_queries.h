@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 // Capacities of the registration's texts, in Windows-1252 characters. Longer input is cut here.
 // They are chosen so that the registration row's values piece fits its buffer even when every
@@ -53,9 +54,13 @@ struct RegistrationValues {
     char sex_letter() const { return sex_code == 0 ? 'H' : 'F'; }
 };
 
-// Rows of tab_city; 0 when the statement fails.
+// The towns of the registration form, read on one connection: `names` gets every row of tab_city in the
+// server's order, each cut at the town capacity, NULL as an empty name; no town when the statement fails.
+void read_city_names(DbLink& link, std::vector<std::string>& names);
+
+// The same list a town at a time, one connection each: the count of rows (0 when the statement fails),
+// then the name at a position of the server's order (empty when there is no such row).
 void count_cities(DbLink& link, int& count);
-// Name of the city at this position of the server's order; empty when there is no such row.
 std::string city_name_at(DbLink& link, int index);
 
 // person_known becomes 1 when tab_user or tab_inscription_user holds the same surname, first name,

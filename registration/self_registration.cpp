@@ -16,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QSignalBlocker>
+#include <QStringList>
 
 #include <vector>
 
@@ -106,11 +107,15 @@ void SelfRegistration::guard(void (SelfRegistration::*handler)()) {
 void SelfRegistration::fill_city_list() {
     QComboBox* list = inscription_->ui()->Inscription_ComboBox_ville;
     list->clear();
-    int count = 0;
-    count_cities(link_, count);
-    for (int i = 0; i < count; ++i) {
-        list->addItem(from_cp1252(city_name_at(link_, i)));
+    // One connection for the whole list: a town at a time, a room with a thousand towns froze the form.
+    std::vector<std::string> names;
+    read_city_names(link_, names);
+    QStringList items;
+    items.reserve(static_cast<qsizetype>(names.size()));
+    for (const std::string& name : names) {
+        items.append(from_cp1252(name));
     }
+    list->addItems(items);
     // Adding the first item selects it; the visitor chooses the town.
     list->setCurrentIndex(-1);
 }

@@ -73,13 +73,57 @@ TEST_F(DbLinkTest, TextValuesAreEscapedAndTheTemplateIsKept) {
     LinkScope scope(link);
     ASSERT_TRUE(compose(link, "SELECT '%s', '%d', '%02d', '%04d', '%lu', '%c' ;",
                         {"L'Atelier \\ %s \"x\"", -5, 7, 42, 86399UL, SqlValue::character('\'')}));
-    EXPECT_EQ(link.statement.str(),
-              "SELECT 'L\\'Atelier \\\\ %s \\\"x\\\"', '-5', '07', '0042', '86399', '\\'' ;");
+    // A plain read runs in the server's own mode, and is escaped for it: where backslashes are plain
+    // characters, a quote is doubled.
+    if (test_server_mode().find("NO_BACKSLASH_ESCAPES") != std::string::npos) {
+        EXPECT_EQ(link.statement.str(),
+                  "SELECT 'L''Atelier \\ %s \"x\"', '-5', '07', '0042', '86399', '''' ;");
+    } else {
+        EXPECT_EQ(link.statement.str(),
+                  "SELECT 'L\\'Atelier \\\\ %s \\\"x\\\"', '-5', '07', '0042', '86399', '\\'' ;");
+    }
     ASSERT_TRUE(run_statement(link));
     ASSERT_TRUE(store_result(link));
     ASSERT_EQ(fetch_row(link), Fetch::Row);
     EXPECT_STREQ(column(link, 0), "L'Atelier \\ %s \"x\"");
     EXPECT_STREQ(column(link, 5), "'");
+}
+
+TEST_F(DbLinkTest, EachStatementIsEscapedForTheModeItRunsIn) {
+    const std::string server_mode = db->scalar("SELECT @@GLOBAL.sql_mode");
+    const std::string value = "\\' OR 1=1 -- \" %s";
+    LinkScope scope(link);
+    // A plain read keeps the server's mode, whatever its values hold: no extra round trip.
+    ASSERT_TRUE(run(link, "SELECT '%s', @@SESSION.sql_mode", {value}));
+    ASSERT_TRUE(store_result(link));
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_EQ(column(link, 0), value);
+    EXPECT_EQ(column(link, 1), server_mode);
+    // A template with double quotes relaxes the session before its values are escaped.
+    ASSERT_TRUE(run(link, "SELECT \"%s\", @@SESSION.sql_mode", {value}));
+    ASSERT_TRUE(store_result(link));
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_EQ(column(link, 0), value);
+    EXPECT_STREQ(column(link, 1), "");
+}
+
+TEST_F(DbLinkTest, PiecesEscapedForAnotherModeAreNeitherJoinedNorSent) {
+    LinkScope scope(link);
+    // The head is a plain read, escaped for the server's mode; the tail's template relaxes the session.
+    ASSERT_TRUE(compose(link, link.statement, "SELECT '%s'", {"l'un"}));
+    ASSERT_TRUE(compose(link, link.statement_tail, " UNION SELECT '%s'", {"l'autre"}));
+    EXPECT_FALSE(run_statement(link)) << "the head was escaped for the mode the session has left";
+    EXPECT_FALSE(append_tail(link));
+    EXPECT_TRUE(link.statement.empty());
+    // Composed again, the head is escaped for the relaxed session, as the tail is.
+    ASSERT_TRUE(compose(link, link.statement, "SELECT '%s'", {"l'un"}));
+    ASSERT_TRUE(append_tail(link));
+    ASSERT_TRUE(run_statement(link));
+    ASSERT_TRUE(store_result(link));
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_STREQ(column(link, 0), "l'un");
+    ASSERT_EQ(fetch_row(link), Fetch::Row);
+    EXPECT_STREQ(column(link, 0), "l'autre");
 }
 
 TEST_F(DbLinkTest, AStatementThatWouldNotFitIsRefusedNotCut) {

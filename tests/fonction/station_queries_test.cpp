@@ -1,4 +1,5 @@
 #include "fonction/conversion.h"
+#include "fonction/setup_queries.h"
 #include "fonction/station_queries.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/test_database.h"
@@ -70,6 +71,33 @@ TEST_F(StationQueries, TheChainFindsIdUsageNameSpaceAndSettings) {
     EXPECT_EQ(settings.affichage_temps_logiciel, 2);
     EXPECT_EQ(settings.deconnexion_auto_logiciel, 1);
     EXPECT_EQ(db->open_connections(), 0);
+}
+
+TEST_F(StationQueries, OnlyTheExactMacAndNameIdentifyAStation) {
+    const int first = add_station("Espace", "Poste-01", "00-1A-2B-3C-4D-5E", 1);
+    add_station("Annexe", "Poste-02 ", "00-1A-2B-3C-4D-5F", 1);
+    for (const char* mac : {"00-1a-2b-3c-4d-5e", "00-1A-2B-3C-4D-5e", "00-1A-2B-3C-4D-5E "}) {
+        int status = 0;
+        int id = 77;
+        find_computer_by_mac(link, mac, id, status);
+        EXPECT_EQ(status, 1) << '"' << mac << '"';
+        EXPECT_EQ(id, 77);
+    }
+    for (const char* name : {"poste-01", "POSTE-01", "Poste-01 ", "Poste-02"}) {
+        FixedText<1000> space;
+        int status = 0;
+        read_space_name(link, name, space, status);
+        EXPECT_EQ(status, 1) << '"' << name << '"';
+        EXPECT_TRUE(space.empty());
+        update_computer_record(link, name, 2, "00-00-00-00-00-99", "10.0.0.9", "autre");
+    }
+    EXPECT_EQ(db->rows("SELECT usage_computer, adresse_mac_computer FROM tab_computer ORDER BY id_computer"),
+              (std::vector<std::vector<std::string>>{{"1", "00-1A-2B-3C-4D-5E"}, {"1", "00-1A-2B-3C-4D-5F"}}))
+        << "the set-up binds no record by a near name";
+    int status = 1;
+    int id = 0;
+    find_computer_by_mac(link, "00-1A-2B-3C-4D-5E", id, status);
+    EXPECT_EQ(id, first) << "the exact MAC still does";
 }
 
 TEST_F(StationQueries, MissingRowsAndLostServerSetTheStatusCell) {

@@ -12,6 +12,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <poll.h>
 #include <sys/wait.h>
@@ -101,8 +102,8 @@ class OwnXServer {
             const int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 1);
             ::dup2(null, 2);
-            ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-screen", "0",
-                    "640x480x24", static_cast<char*>(nullptr));
+            ::execl("/usr/bin/Xvfb", "Xvfb", "-displayfd", "3", "-nolisten", "tcp", "-noreset", "-screen",
+                    "0", "640x480x24", static_cast<char*>(nullptr));
             ::_exit(127);
         }
         ::close(ready[1]);
@@ -169,12 +170,15 @@ TEST(PosixPlatform, TheNotificationAreaIsThereOnlyWhileTheTraySelectionHasAnOwne
     const OwnXServer server;
     ASSERT_FALSE(server.display().empty()) << "Xvfb did not start";
     const EnvironmentValue display("DISPLAY", server.display().c_str());
+    // The test's own client first: the platform's answer below is then about a server that answers.
+    int screen_number = 0;
+    const std::unique_ptr<xcb_connection_t, void (*)(xcb_connection_t*)> client(
+        xcb_connect(nullptr, &screen_number), xcb_disconnect);
+    xcb_connection_t* connection = client.get();
+    ASSERT_EQ(xcb_connection_has_error(connection), 0);
     EXPECT_FALSE(system->notification_area_present()) << "a bare X server has no notification area";
 
     // Claim the selection as a panel's tray does, with a window of our own.
-    int screen_number = 0;
-    xcb_connection_t* connection = xcb_connect(nullptr, &screen_number);
-    ASSERT_EQ(xcb_connection_has_error(connection), 0);
     xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection));
     for (int i = 0; i < screen_number; ++i) {
         xcb_screen_next(&screens);
@@ -183,9 +187,11 @@ TEST(PosixPlatform, TheNotificationAreaIsThereOnlyWhileTheTraySelectionHasAnOwne
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, tray, screens.data->root, 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, 0, nullptr);
     const std::string name = "_NET_SYSTEM_TRAY_S" + std::to_string(screen_number);
-    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(
-        connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
-        nullptr);
+    const std::unique_ptr<xcb_intern_atom_reply_t, void (*)(void*)> atom(
+        xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(name.size()), name.c_str()),
+            nullptr),
+        std::free);
     ASSERT_NE(atom, nullptr);
     xcb_set_selection_owner(connection, tray, atom->atom, XCB_CURRENT_TIME);
     // A round trip, so the claim is done before the platform asks.
@@ -195,8 +201,6 @@ TEST(PosixPlatform, TheNotificationAreaIsThereOnlyWhileTheTraySelectionHasAnOwne
     xcb_destroy_window(connection, tray);
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
     EXPECT_FALSE(system->notification_area_present()) << "its owner is gone";
-    std::free(atom);
-    xcb_disconnect(connection);
 }
 
 TEST(PosixPlatform, RealShellLookAlikesAreEndedByName) {

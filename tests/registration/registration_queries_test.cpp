@@ -121,6 +121,44 @@ TEST_F(RegistrationQueries, TownsAreCountedAndReadByPositionInTheServersOrder) {
     EXPECT_EQ(city_name_at(link, 0), "");
 }
 
+TEST_F(RegistrationQueries, TheTownListIsReadWholeInTheServersOrderAsTheTownByTownReadingGivesIt) {
+    // Keys out of alphabetical order: the list follows the keys, as the server returns the rows.
+    db->exec("INSERT INTO tab_city (id_city, nom_city) VALUES (7, 'Annecy'), (3, 'Zurich'), (5, NULL), "
+             "(9, 'Autres'), (4, " +
+             sql_quoted("L'Isle \\ 100% \"x\" %s") +
+             "), (6, CAST(X'53E97A6980' AS CHAR CHARACTER SET latin1)), "
+             "(8, '" +
+             std::string(255, 'v') + "')");
+    std::vector<std::string> names = {"left over"};
+    read_city_names(link, names);
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"Zurich", "L'Isle \\ 100% \"x\" %s", "", "S\xE9zi\x80", "Annecy",
+                                        std::string(registration_capacity::city, 'v'), "Autres"}));
+    int count = 0;
+    count_cities(link, count);
+    ASSERT_EQ(count, static_cast<int>(names.size()));
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(city_name_at(link, i), names[static_cast<std::size_t>(i)]) << i;
+    }
+    EXPECT_EQ(db->open_connections(), 0);
+
+    db->exec("DELETE FROM tab_city");
+    names = {"left over"};
+    read_city_names(link, names);
+    EXPECT_TRUE(names.empty()) << "an empty table";
+
+    db->exec("INSERT INTO tab_city (nom_city) VALUES ('Lyon')");
+    point_at_dead_server();
+    names = {"left over"};
+    read_city_names(link, names);
+    EXPECT_TRUE(names.empty()) << "no server, no town";
+    db->write_database_file();
+    db->exec("ALTER TABLE tab_city RENAME COLUMN nom_city TO nom");
+    names = {"left over"};
+    read_city_names(link, names);
+    EXPECT_TRUE(names.empty()) << "a refused statement, no town";
+}
+
 TEST_F(RegistrationQueries, APersonIsKnownByAccountOrPendingRegistration) {
     add_account("jdupont", "DUPONT", "Jean", 'H', 5, 3, 1990);
     add_pending("mmartin", "MARTIN", "Marie", 'F', 31, 12, 2001);

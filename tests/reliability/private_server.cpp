@@ -125,16 +125,22 @@ unsigned int library_port() {
     return static_cast<unsigned int>(std::strtoul(env("MYSQL_TCP_PORT", "3306").c_str(), nullptr, 10));
 }
 
+std::unique_ptr<PrivateServer> PrivateServer::start_new(const std::vector<std::string>& options,
+                                                        std::string& error) {
+    std::unique_ptr<PrivateServer> server(new PrivateServer(options));
+    if (!server->initialise(error) || !server->start(error)) {
+        return nullptr;
+    }
+    return server;
+}
+
 PrivateServer* PrivateServer::shared(std::string& error) {
     static std::unique_ptr<PrivateServer> server;
     static std::string failure;
     static bool tried = false;
     if (!tried) {
         tried = true;
-        std::unique_ptr<PrivateServer> candidate(new PrivateServer());
-        if (candidate->initialise(failure) && candidate->start(failure)) {
-            server = std::move(candidate);
-        }
+        server = start_new({}, failure);
     }
     if (server == nullptr) {
         error = failure;
@@ -220,6 +226,7 @@ bool PrivateServer::start(std::string& error) {
               "--log-error=" + log}) {
             argv.push_back(option);
         }
+        argv.insert(argv.end(), options_.begin(), options_.end());
         pid_ = spawn(argv, dir_ + "/server.out");
         if (pid_ < 0) {
             error = "cannot start mariadbd";
@@ -364,6 +371,8 @@ long long PrivateServer::status(const std::string& name) {
 }
 
 TestHostOverride::TestHostOverride(const std::string& host) {
+    // A server in another sql_mode takes its address first, so that this override is what is undone.
+    prepare_test_server();
     if (const char* value = std::getenv("KALIMO_TEST_DB_HOST")) {
         previous_ = value;
         had_previous_ = true;

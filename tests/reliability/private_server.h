@@ -9,20 +9,26 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // The port the client library uses when the database file gives none.
 unsigned int library_port();
 
-// A private mariadbd started with the options of the test script's server, its data in a temporary
-// folder initialised once per process. It is ended with the process that started it, even a killed one.
+// A private mariadbd started with the options of the test script's server and any further ones, its data
+// in a temporary folder of its own. It is ended with the process that started it, even a killed one.
 class PrivateServer {
   public:
-    // The one server of this test process, started on first use; nullptr (and `error` set) when it
-    // cannot be started.
+    // The one server of this test process that the fault tests stop and restart, started on first use;
+    // nullptr (and `error` set) when it cannot be started.
     static PrivateServer* shared(std::string& error);
+    // Another server, started with these further mariadbd options (e.g. "--sql-mode=ANSI_QUOTES");
+    // nullptr (and `error` set) when it cannot be started.
+    static std::unique_ptr<PrivateServer> start_new(const std::vector<std::string>& options,
+                                                    std::string& error);
     ~PrivateServer();
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
@@ -46,11 +52,12 @@ class PrivateServer {
     std::vector<std::vector<std::string>> rows(const std::string& database, const std::string& sql);
 
   private:
-    PrivateServer() = default;
+    explicit PrivateServer(std::vector<std::string> options) : options_(std::move(options)) {}
     bool initialise(std::string& error);
     bool wait_until_ready(std::string& error);
     std::string root_scalar(const std::string& sql, std::string& error);
 
+    std::vector<std::string> options_;
     std::string dir_;
     std::string host_;
     pid_t pid_ = -1;

@@ -1,10 +1,13 @@
 #include "tests/support/test_database.h"
 
+#include "tests/reliability/private_server.h"
+
 #include <QDir>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -57,9 +60,75 @@ std::string slurp(const std::string& path) {
     return text.str();
 }
 
+// The server of KALIMO_TEST_SERVER_MODE, for the process's life, or why it could not be started.
+struct ModeServer {
+    std::unique_ptr<PrivateServer> server;
+    std::string failure;
+};
+
+ModeServer& mode_server() {
+    static ModeServer instance;
+    return instance;
+}
+
+// Each word of `mode` is in the server's global sql_mode.
+bool server_has_mode(const std::string& mode, std::string& error) {
+    MYSQL* handle = connect_admin(ServerAccess::from_environment(), nullptr, error);
+    if (handle == nullptr) {
+        return false;
+    }
+    std::string global;
+    static const char query[] = "SELECT @@GLOBAL.sql_mode";
+    if (mysql_real_query(handle, query, sizeof query - 1) == 0) {
+        if (MYSQL_RES* result = mysql_store_result(handle)) {
+            if (MYSQL_ROW row = mysql_fetch_row(result)) {
+                global = row[0] != nullptr ? row[0] : "";
+            }
+            mysql_free_result(result);
+        }
+    }
+    mysql_close(handle);
+    std::istringstream words(mode);
+    const std::string padded = "," + global + ",";
+    for (std::string word; std::getline(words, word, ',');) {
+        if (!word.empty() && padded.find("," + word + ",") == std::string::npos) {
+            error = "the server's sql_mode is \"" + global + "\", without " + word;
+            return false;
+        }
+    }
+    return true;
+}
+
 } // namespace
 
+std::string test_server_mode() {
+    return env("KALIMO_TEST_SERVER_MODE", "");
+}
+
+void prepare_test_server() {
+    static bool prepared = false;
+    if (prepared) {
+        return;
+    }
+    prepared = true;
+    const std::string mode = test_server_mode();
+    if (mode.empty()) {
+        return;
+    }
+    ModeServer& own = mode_server();
+    own.server = PrivateServer::start_new({"--sql-mode=" + mode}, own.failure);
+    if (own.server == nullptr) {
+        own.failure = "no server could be started in sql_mode " + mode + ": " + own.failure;
+        return;
+    }
+    ::setenv("KALIMO_TEST_DB_HOST", own.server->host().c_str(), 1);
+    if (!server_has_mode(mode, own.failure)) {
+        own.failure = "the server started for sql_mode " + mode + " is not in it: " + own.failure;
+    }
+}
+
 ServerAccess ServerAccess::from_environment() {
+    prepare_test_server();
     ServerAccess access;
     access.host = env("KALIMO_TEST_DB_HOST", "127.0.0.1");
     access.user = env("KALIMO_TEST_DB_USER", "kalimo");
@@ -75,6 +144,11 @@ bool server_required() {
 bool server_available(std::string& why) {
     static int known = -1;
     static std::string reason;
+    prepare_test_server();
+    if (!mode_server().failure.empty()) {
+        why = mode_server().failure;
+        return false;
+    }
     if (known < 0) {
         MYSQL* handle = connect_admin(ServerAccess::from_environment(), nullptr, reason);
         known = handle != nullptr ? 1 : 0;
@@ -115,11 +189,19 @@ bool WorkingFolder::exists(const std::string& name) const {
 TestDatabase::TestDatabase() {
     static std::atomic<int> counter{0};
     name_ = "kt_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    prepare_test_server();
+    if (!mode_server().failure.empty()) {
+        throw std::runtime_error(mode_server().failure);
+    }
     std::string error;
     admin_ = connect_admin(ServerAccess::from_environment(), nullptr, error);
     if (admin_ == nullptr) {
         throw std::runtime_error("cannot reach the test server: " + error);
     }
+    // The tests write their literals with backslash escapes and single quotes, whatever the server's
+    // mode: the administrative session leaves NO_BACKSLASH_ESCAPES and ANSI_QUOTES (and keeps the rest).
+    run_all(admin_, "SET SESSION sql_mode=TRIM(BOTH ',' FROM REPLACE(REPLACE(CONCAT(',', @@SESSION.sql_mode, "
+                    "','), ',NO_BACKSLASH_ESCAPES,', ','), ',ANSI_QUOTES,', ','))");
     run_all(admin_, "DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
                         "` CHARACTER SET latin1; USE `" + name_ + "`;");
     run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));

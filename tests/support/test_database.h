@@ -9,6 +9,12 @@
 #include <vector>
 
 // Connection parameters of the private server, from the environment the test script sets.
+//
+// KALIMO_TEST_SERVER_MODE, when set (CTest sets it for some test executables), is an sql_mode, e.g.
+// "NO_BACKSLASH_ESCAPES,ANSI_QUOTES,STRICT_ALL_TABLES": the process then starts a private server of its
+// own whose global sql_mode is that, on the script's port and a loopback address of its own, and every
+// test database and database file of the process is on it. A server that cannot be started in that
+// mode makes the server unavailable: the tests never fall back on the script's server.
 struct ServerAccess {
     std::string host;
     std::string user;
@@ -21,6 +27,12 @@ struct ServerAccess {
 // the caller must fail rather than skip.
 bool server_available(std::string& why);
 bool server_required();
+
+// The sql_mode asked for by KALIMO_TEST_SERVER_MODE; empty when the script's server is used.
+std::string test_server_mode();
+// Starts the server in that mode, once per process, and points KALIMO_TEST_DB_HOST at it; does nothing
+// without KALIMO_TEST_SERVER_MODE. Everything that reads the server's address calls it first.
+void prepare_test_server();
 
 // Changes into a new empty folder for the test's life; the configuration files live there.
 class WorkingFolder {
