@@ -223,6 +223,8 @@ void Tlogiciel::start_station() {
     auto* id = identification()->ui();
     awaiting_server = false;
     session.credit_minutes = 0;
+    no_focus_ = false;
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
     set_stay_on_top(true);
     kill_shell_processes(platform_);
     id->Identification_bouton_arret_poste->hide();
@@ -314,6 +316,9 @@ void Tlogiciel::apply_window_flags() {
     if (stay_on_top_) {
         flags |= Qt::WindowStaysOnTopHint;
     }
+    if (no_focus_) {
+        flags |= Qt::WindowDoesNotAcceptFocus;
+    }
     if (flags == windowFlags()) {
         return;
     }
@@ -327,6 +332,17 @@ void Tlogiciel::apply_window_flags() {
 void Tlogiciel::set_stay_on_top(bool on_top) {
     stay_on_top_ = on_top;
     apply_window_flags();
+}
+
+void Tlogiciel::keep_above_without_focus(bool on) {
+    no_focus_ = on;
+    // Shown again by a change of flags, the window must not take the focus either.
+    setAttribute(Qt::WA_ShowWithoutActivating, on);
+    stay_on_top_ = on;
+    apply_window_flags();
+    if (on) {
+        raise();
+    }
 }
 
 void Tlogiciel::apply_window_layout(int layout) {

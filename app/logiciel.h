@@ -81,6 +81,8 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void show_setup_screen() override;
     // FormStyle: stay-on-top (locked station) or normal.
     void set_stay_on_top(bool on_top) override;
+    void keep_above_without_focus(bool on) override;
+    bool takes_focus() const { return !no_focus_; }
     bool stays_on_top() const { return stay_on_top_; }
     bool frameless() const { return frameless_; }
     void show_only(QWidget* panel) override;
@@ -130,6 +132,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     std::unique_ptr<SelfRegistration> registration_;
     bool stay_on_top_ = true;
     bool frameless_ = false;
+    bool no_focus_ = false;
     // The station file names one of this computer's adapters: the station was set up.
     bool station_file_found_ = false;
     bool beat_in_flight_ = false;

@@ -5,30 +5,44 @@
 #include "fonction/station_queries.h"
 #include "platform/platform.h"
 
-#include <QMetaObject>
-#include <QThread>
-
 StationWorker::StationWorker(ServerHealth& health, WorkerMode mode) : mode_(mode) {
     // The worker's link is the probe that tells when a lost server answers again: it always tries.
     link_.health = &health;
     link_.fail_fast = false;
     if (mode_ == WorkerMode::Thread) {
-        thread_ = std::make_unique<QThread>();
-        thread_->setObjectName(QStringLiteral("StationWorker"));
-        context_ = std::make_unique<QObject>();
-        context_->moveToThread(thread_.get());
-        thread_->start();
+        // A result waits at most this long on a window that is otherwise idle.
+        pick_up_.setInterval(20);
+        connect(&pick_up_, &QTimer::timeout, this, &StationWorker::deliver_results);
+        thread_ = std::thread([this] { run_jobs(); });
     }
 }
 
 StationWorker::~StationWorker() {
-    if (thread_) {
+    if (thread_.joinable()) {
         // The closes already asked for are sent (or kept in the record) before the program goes.
-        drain();
-        thread_->quit();
-        thread_->wait();
-        // The context belongs to the finished thread; deleting it here touches no event loop.
-        context_.reset();
+        {
+            const std::lock_guard<std::mutex> lock(queue_mutex_);
+            stopping_ = true;
+        }
+        queue_changed_.notify_all();
+        thread_.join();
+    }
+}
+
+void StationWorker::run_jobs() {
+    std::unique_lock<std::mutex> lock(queue_mutex_);
+    for (;;) {
+        queue_changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+        if (jobs_.empty()) {
+            return; // stopping, and every job asked for has run
+        }
+        std::function<void()> job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
+        --outstanding_;
+        queue_changed_.notify_all();
     }
 }
 
@@ -37,14 +51,48 @@ void StationWorker::post(std::function<void()> job) {
         job();
         return;
     }
-    QMetaObject::invokeMethod(context_.get(), std::move(job), Qt::QueuedConnection);
+    {
+        const std::lock_guard<std::mutex> lock(queue_mutex_);
+        jobs_.push_back(std::move(job));
+        ++outstanding_;
+    }
+    queue_changed_.notify_all();
+    if (!pick_up_.isActive()) {
+        pick_up_.start();
+    }
+}
+
+void StationWorker::deliver(std::function<void()> result) {
+    if (mode_ == WorkerMode::Inline) {
+        result();
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(queue_mutex_);
+    results_.push_back(std::move(result));
+}
+
+void StationWorker::deliver_results() {
+    std::deque<std::function<void()>> ready;
+    bool idle = false;
+    {
+        const std::lock_guard<std::mutex> lock(queue_mutex_);
+        ready.swap(results_);
+        idle = outstanding_ == 0;
+    }
+    if (idle) {
+        pick_up_.stop();
+    }
+    for (const std::function<void()>& result : ready) {
+        result();
+    }
 }
 
 void StationWorker::drain() {
-    if (thread_ && thread_->isRunning() && QThread::currentThread() != thread_.get()) {
-        QMetaObject::invokeMethod(
-            context_.get(), [] {}, Qt::BlockingQueuedConnection);
+    if (mode_ == WorkerMode::Inline) {
+        return;
     }
+    std::unique_lock<std::mutex> lock(queue_mutex_);
+    queue_changed_.wait(lock, [this] { return outstanding_ == 0; });
 }
 
 void StationWorker::settle_left_record() {
@@ -74,10 +122,11 @@ void StationWorker::poll_status(int id_user, int id_resa, int polled_status) {
         try {
             poll_session_status(link_, id_user, id_resa, status);
         } catch (const ConversionError& error) {
-            emit status_unreadable(id_resa, QByteArray::fromStdString(error.value()));
+            const QByteArray value = QByteArray::fromStdString(error.value());
+            deliver([this, id_resa, value] { emit status_unreadable(id_resa, value); });
             return;
         }
-        emit status_polled(id_resa, status);
+        deliver([this, id_resa, status] { emit status_polled(id_resa, status); });
     });
 }
 
@@ -101,7 +150,7 @@ void StationWorker::beat(int id_computer) {
             }
             save_record();
         }
-        emit beat_done(answered);
+        deliver([this, answered] { emit beat_done(answered); });
     });
 }
 

@@ -1,8 +1,11 @@
 // The timers' database work, on a thread of its own so that no tick of the window waits on the
 // network: the session's status poll, the heartbeat, the session closes and their retries, and the
-// session record that lets a crash or a power cut lose none of them. The worker has its own link
-// (one connection per operation, as everywhere); requests come from the window's thread and results
-// go back to it by queued signals. Nothing else is shared but the ServerHealth, which locks itself.
+// session record that lets a crash or a power cut lose none of them. The worker has its own link (one
+// connection per operation, as everywhere).
+//
+// Requests come from the window's thread into a queue under a lock; results go back the same way and
+// the window's thread picks them up, while anything is outstanding, from a short timer of its own, then
+// emits them as signals on its own thread. Nothing else crosses: the ServerHealth locks itself.
 //
 // Inline, every request runs at once on the caller's thread and its result is delivered before the
 // request returns: tests stay deterministic and the window's code is the same.
@@ -13,14 +16,15 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QTimer>
 
+#include <condition_variable>
+#include <deque>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
-
-class QThread;
 
 enum class WorkerMode { Inline, Thread };
 
@@ -51,8 +55,11 @@ class StationWorker : public QObject {
     // Closes a session row; a close the server does not take is kept and sent again at each beat.
     void close_session(const PendingClose& close);
 
-    // Waits until every request made so far has run (the results may still be on their way).
+    // Waits until every request made so far has run; their results are then waiting for
+    // deliver_results (or the pick-up timer).
     void drain();
+    // Emits, on the window's thread, the results that have come back.
+    void deliver_results();
 
     // What is waiting for the server (a copy; safe from any thread).
     std::vector<PendingClose> pending_closes() const;
@@ -66,15 +73,27 @@ class StationWorker : public QObject {
 
   private:
     void post(std::function<void()> job);
-    // Worker thread only.
+    // From a job: a result for the window's thread.
+    void deliver(std::function<void()> result);
+    void run_jobs();
+    // Worker's side, with mutex_ held.
     void save_record();
 
     const WorkerMode mode_;
     DbLink link_;
-    std::unique_ptr<QThread> thread_;
-    std::unique_ptr<QObject> context_; // lives on the thread; the jobs run in its event loop
 
-    // The record's parts, written on the worker's thread and read under the lock for copies.
+    // The queue both ways. `outstanding_` counts the jobs posted and not finished.
+    std::mutex queue_mutex_;
+    std::condition_variable queue_changed_;
+    std::deque<std::function<void()>> jobs_;
+    std::deque<std::function<void()>> results_;
+    int outstanding_ = 0;
+    bool stopping_ = false;
+    std::thread thread_;
+    // Window's thread: picks the results up while anything is outstanding.
+    QTimer pick_up_;
+
+    // The record's parts, written by the jobs and read under the lock for copies.
     mutable std::mutex mutex_;
     std::optional<OpenSession> current_;  // this run's open session
     std::optional<OpenSession> leftover_; // an earlier run's, not settled yet

@@ -20,6 +20,10 @@ class Compteur_temps : public QWidget {
     // The handlers read and move these controls.
     Ui::Compteur_temps* ui() const { return ui_.get(); }
 
+    // The counter's look as the end of the credit nears: 0 as designed, 1 amber, 2 red (the last
+    // minute blinks between 1 and 2). Kept in the label's "warning" property.
+    void set_warning_look(int look);
+
   private:
     std::unique_ptr<Ui::Compteur_temps> ui_;
 };

@@ -104,6 +104,19 @@ std::uint32_t tick_number(std::int64_t elapsed_ms) {
     return tick > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<std::uint32_t>(tick);
 }
 
+CounterWarning counter_warning(int status_user, int credit_minutes, std::uint32_t seconds_used,
+                               const SpaceSettings& settings) {
+    if (status_user != 1 || settings.deconnexion_auto_logiciel != 1 || credit_minutes <= 0) {
+        return CounterWarning::None;
+    }
+    const std::uint64_t credit = static_cast<std::uint64_t>(credit_minutes) * 60u;
+    const std::uint64_t left = credit > seconds_used ? credit - seconds_used : 0;
+    if (left <= 60) {
+        return CounterWarning::LastMinute;
+    }
+    return left <= 5 * 60 ? CounterWarning::Soon : CounterWarning::None;
+}
+
 std::uint32_t session_minutes(std::uint32_t elapsed_seconds) {
     const std::uint32_t minutes = elapsed_seconds / 60;
     return minutes == 0 ? 1 : minutes;

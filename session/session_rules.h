@@ -33,6 +33,15 @@ TickAction counter_tick(SessionState& session, const SpaceSettings& settings, st
 // the first a second after the start); a tick a little early or late counts as on time.
 std::uint32_t tick_number(std::int64_t elapsed_ms);
 
+// How the counter warns that the session will soon end by itself.
+enum class CounterWarning { None, Soon, LastMinute };
+// Soon with five minutes of credit left or less, LastMinute with one minute or less, for a visitor's
+// session that the space ends when the credit is spent (either display); None otherwise, and always
+// for staff and where the session goes on past the credit. `seconds_used` is the time the counter
+// counts as used, the credit is `credit_minutes`.
+CounterWarning counter_warning(int status_user, int credit_minutes, std::uint32_t seconds_used,
+                               const SpaceSettings& settings);
+
 // A visitor's session length for its row: whole minutes, at least one.
 std::uint32_t session_minutes(std::uint32_t elapsed_seconds);
 

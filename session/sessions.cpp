@@ -271,6 +271,28 @@ void Sessions::start_session() {
     place(c->Compteur_Bouton_deconnexion, w / 2 - c->Compteur_Bouton_deconnexion->width() / 2, 102);
     window_.set_title(QStringLiteral("Kalimo - Compteur Temps"));
     window_.set_stay_on_top(false);
+    warned_ = false;
+    compteur_temps_->set_warning_look(0);
+    // A session that starts with five minutes or less is warned from the start.
+    show_warning(0);
+}
+
+void Sessions::show_warning(std::uint32_t seconds_used) {
+    const CounterWarning warning =
+        counter_warning(session_.status_user, session_.credit_minutes, seconds_used, station_.settings);
+    const bool warned = warning != CounterWarning::None;
+    if (warned != warned_) {
+        warned_ = warned;
+        window_.keep_above_without_focus(warned);
+    }
+    int look = 0;
+    if (warning == CounterWarning::Soon) {
+        look = 1;
+    } else if (warning == CounterWarning::LastMinute) {
+        blink_ = !blink_;
+        look = blink_ ? 2 : 1;
+    }
+    compteur_temps_->set_warning_look(look);
 }
 
 void Sessions::Bouton_retourClick() {
@@ -307,6 +329,8 @@ void Sessions::Timer1Timer() {
     case TickAction::Keep:
         break;
     }
+    // The time the counter counts as used on this tick: the value before its step.
+    show_warning(session_.elapsed_seconds > 0 ? session_.elapsed_seconds - 1 : 0);
     const int w = window_.widget()->width();
     place(c->Compteur_Temps_parcouru, w / 2 - c->Compteur_Temps_parcouru->width() / 2,
           c->Compteur_Temps_parcouru->y());
@@ -358,6 +382,8 @@ void Sessions::end_session() {
     worker_.close_session(
         PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status, session_.id_resa});
     poll_in_flight_ = false;
+    warned_ = false;
+    compteur_temps_->set_warning_look(0);
     window_.start_station();
 }
 

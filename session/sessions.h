@@ -25,8 +25,8 @@ class Sessions : public QObject {
   public:
     // `counter_timer` is the window's Timer1; `worker` runs the status poll and keeps the session's
     // record and closes; `panels_parent` receives the three panels.
-    Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station, SessionState& session,
-             QTimer& counter_timer, StationWorker& worker, QWidget* panels_parent);
+    Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
+             SessionState& session, QTimer& counter_timer, StationWorker& worker, QWidget* panels_parent);
 
     Identification* identification() const { return identification_; }
     Renseignement* renseignement() const { return renseignement_; }
@@ -49,6 +49,9 @@ class Sessions : public QObject {
     void guard(void (Sessions::*handler)());
     // A session row was opened: the worker keeps it in the record until it is closed.
     void keep_session_open(int closing_status);
+    // The counter's warning for the time it counts as used: above the other windows and a changed
+    // look as the credit ends, for a session that will end by itself.
+    void show_warning(std::uint32_t seconds_used);
     void on_status_polled(int id_resa, int polled_status);
     void on_status_unreadable(int id_resa, const QByteArray& value);
 
@@ -66,6 +69,9 @@ class Sessions : public QObject {
     bool poll_in_flight_ = false;
     // The current tick's poll ended it (the status could not be read).
     bool tick_stopped_ = false;
+    // The counter is kept above the other windows; in the last minute its look blinks tick by tick.
+    bool warned_ = false;
+    bool blink_ = false;
     Identification* identification_;
     Renseignement* renseignement_;
     Compteur_temps* compteur_temps_;

@@ -15,6 +15,9 @@ class StationWindow {
 
     virtual void apply_window_layout(int layout) = 0;
     virtual void set_stay_on_top(bool on_top) = 0;
+    // Above every other window without ever taking the keyboard from the one the person types in (the
+    // counter as the credit ends); off again with the next start_station.
+    virtual void keep_above_without_focus(bool on) = 0;
     virtual void set_title(const QString& title) = 0;
     // Hides every panel but this one and shows it (nullptr hides all five).
     virtual void show_only(QWidget* panel) = 0;

@@ -107,6 +107,27 @@ TEST(CounterTick, CountingDownWithoutLogoutRestsAtZeroAndNeverWraps) {
     EXPECT_EQ(session.elapsed_seconds, 4u);
 }
 
+TEST(CounterWarning, FiveMinutesThenTheLastMinuteOfASessionThatEndsByItself) {
+    using W = CounterWarning;
+    for (int affichage : {0, 1}) {
+        SCOPED_TRACE(affichage);
+        const SpaceSettings ends = display(affichage, 1);
+        EXPECT_EQ(counter_warning(1, 60, 0, ends), W::None);
+        EXPECT_EQ(counter_warning(1, 60, 3299, ends), W::None) << "5 min 1 s left";
+        EXPECT_EQ(counter_warning(1, 60, 3300, ends), W::Soon);
+        EXPECT_EQ(counter_warning(1, 60, 3539, ends), W::Soon);
+        EXPECT_EQ(counter_warning(1, 60, 3540, ends), W::LastMinute);
+        EXPECT_EQ(counter_warning(1, 60, 9999, ends), W::LastMinute) << "past the credit";
+        EXPECT_EQ(counter_warning(1, 5, 0, ends), W::Soon) << "a short credit is warned from the start";
+        EXPECT_EQ(counter_warning(1, 1, 0, ends), W::LastMinute);
+        // Staff sessions and sessions that go on past the credit are never warned.
+        EXPECT_EQ(counter_warning(3, 60, 3600, ends), W::None);
+        EXPECT_EQ(counter_warning(4, 60, 3600, ends), W::None);
+        EXPECT_EQ(counter_warning(1, 60, 3600, display(affichage, 0)), W::None);
+        EXPECT_EQ(counter_warning(1, 60, 3600, display(affichage, 2)), W::None);
+    }
+}
+
 TEST(SessionMinutes, WholeMinutesAndAtLeastOne) {
     EXPECT_EQ(session_minutes(0), 1u);
     EXPECT_EQ(session_minutes(30), 1u);

@@ -1,0 +1,106 @@
+// The worker on a thread of its own, as the station runs it: the window's thread never waits on the
+// server, the results come back to it, and a staff close is seen once the server answers. These run
+// under ThreadSanitizer too.
+#include "session/compteur_temps.h"
+#include "tests/reliability/private_server.h"
+#include "tests/support/station_fixture.h"
+#include "ui_compteur_temps.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
+#include <functional>
+
+namespace {
+
+class ThreadedWorker : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        REQUIRE_SERVER();
+        with_database();
+        add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 0, 0, 0, 0");
+        add_user("mdurand", "soleil", 1, 120);
+        window = std::make_unique<Tlogiciel>(WorkerMode::Thread);
+        window->show();
+        QCoreApplication::processEvents();
+        // The test drives the counter's ticks; the heartbeat's timer stays out of the way.
+        window->Timer1.blockSignals(true);
+        window->Timer3.blockSignals(true);
+        sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+        ASSERT_TRUE(messages.empty());
+        ASSERT_TRUE(window->Timer1.isActive());
+        id_resa = window->session.id_resa;
+    }
+    // Runs the window's event loop until `done`; false when it did not come within a generous bound
+    // (the bound only keeps a broken build from hanging, it measures nothing).
+    static bool wait_for(const std::function<bool()>& done) {
+        QElapsedTimer waited;
+        waited.start();
+        while (!done()) {
+            if (waited.elapsed() > 20000) {
+                return false;
+            }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        }
+        return true;
+    }
+    void tick() {
+        system.advance(1000);
+        guarded(window.get(), [this] { window->sessions().Timer1Timer(); });
+    }
+    QString shown() const { return window->compteur_temps()->ui()->Compteur_Temps_parcouru->text(); }
+    std::vector<std::string> row() {
+        return db
+            ->rows("SELECT duree_resa, status_resa FROM tab_resa WHERE id_resa=" + std::to_string(id_resa))
+            .at(0);
+    }
+    int id_resa = 0;
+};
+
+} // namespace
+
+TEST_F(ThreadedWorker, StaffClosingTheRowEndsTheSessionOnTheWindowsThread) {
+    tick();
+    ASSERT_TRUE(wait_for([this] { return window->session.polled_status == 0 && row().at(1) == "0"; }));
+    db->exec("UPDATE tab_resa SET status_resa=1 WHERE id_resa=" + std::to_string(id_resa));
+    tick();
+    ASSERT_TRUE(wait_for([this] { return !window->Timer1.isActive(); })) << "the poll's answer ended it";
+    EXPECT_TRUE(window->identification()->isVisible());
+    EXPECT_EQ(window->session.id_resa, 0);
+    window->worker().drain();
+    EXPECT_EQ(row(), (std::vector<std::string>{"1", "1"}));
+    EXPECT_FALSE(folder.exists(session_record_file_name)) << "nothing left to settle";
+    EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(ThreadedWorker, ASilentServerHoldsNeitherTheCounterNorDeconnexion) {
+    SilentListener silent;
+    ASSERT_TRUE(silent.listening());
+    const std::string good = folder.read_file("Configuration_Base_de_donnee.init");
+    folder.write_file("Configuration_Base_de_donnee.init",
+                      db->name() + "\r\n" + silent.host() + "\r\nkalimo\r\nkalimo");
+    tick();
+    ASSERT_TRUE(wait_for([&] { return silent.accepted() == 1; })) << "the worker's poll waits on it";
+    // The ticks run while that poll waits: the counter follows the clock and no second poll is queued.
+    for (int i = 0; i < 4; ++i) {
+        tick();
+    }
+    EXPECT_EQ(shown(), QStringLiteral("4 s"));
+    EXPECT_EQ(silent.accepted(), 1);
+    EXPECT_TRUE(window->Timer1.isActive());
+
+    system.advance(180 * 1000);
+    window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->click();
+    EXPECT_TRUE(window->identification()->isVisible()) << "locked again at once, the close on its way";
+    EXPECT_FALSE(window->Timer1.isActive());
+    ASSERT_TRUE(wait_for([this] { return window->worker().pending_closes().size() == 1; }))
+        << "the silent server did not take the close; it is kept";
+    EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"}));
+
+    folder.write_file("Configuration_Base_de_donnee.init", good);
+    window->Timer3Timer();
+    ASSERT_TRUE(wait_for([this] { return window->worker().pending_closes().empty(); }));
+    EXPECT_EQ(row(), (std::vector<std::string>{"3", "1"}));
+    EXPECT_TRUE(errors.empty());
+}
