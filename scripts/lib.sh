@@ -1,20 +1,26 @@
 # Helpers shared by scripts/test and scripts/demo. Source this file, do not run it.
 #
-# kalimo_install_packages   install the Debian packages the build, the tests and the demo need
-# kalimo_build PRESET       configure and build one CMake preset (build/PRESET)
+# kalimo_install_packages [program]  install the Debian packages the build, the tests and the demo need
+#                           ("program": only what building and running the station needs)
+# kalimo_build PRESET [TARGET...]  configure and build one CMake preset (build/PRESET), or some targets
 # kalimo_db_start DIR [OPT...]  start a private MariaDB with its data under DIR, on loopback and a free
 #                           port; any further arguments are extra mariadbd options (e.g. --max-connections=3000)
 # kalimo_db_stop            stop that server (safe to call twice, or when it never started)
 # kalimo_db_trap            stop the server on every exit path of the calling script
 # kalimo_db_load DB FILE... (re)create database DB and load the SQL files into it
 
-KALIMO_PACKAGES=(
+# What building the station and running it against a private server needs (scripts/demo)...
+KALIMO_PROGRAM_PACKAGES=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
     libmariadb-dev mariadb-server mariadb-client libxcb1-dev
+    xvfb xauth imagemagick fonts-dejavu-core
+)
+# ...and what the checks need besides: tests, benchmarks, package, screenshots, the Windows layer.
+KALIMO_PACKAGES=(
+    "${KALIMO_PROGRAM_PACKAGES[@]}"
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth imagemagick x11-apps fonts-dejavu-core
-    xdotool x11-utils x11-xserver-utils openbox
+    x11-apps xdotool x11-utils x11-xserver-utils openbox
     dpkg-dev desktop-file-utils libglib2.0-bin adduser
     g++-mingw-w64-x86-64 wine wine64 clang-format
 )
@@ -32,8 +38,11 @@ kalimo_as_root() {
 }
 
 kalimo_install_packages() {
-    local missing=() pkg
-    for pkg in "${KALIMO_PACKAGES[@]}"; do
+    local missing=() pkg wanted=("${KALIMO_PACKAGES[@]}")
+    if [ "${1:-}" = program ]; then
+        wanted=("${KALIMO_PROGRAM_PACKAGES[@]}")
+    fi
+    for pkg in "${wanted[@]}"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$pkg")
         fi
@@ -48,8 +57,13 @@ kalimo_install_packages() {
 
 kalimo_build() {
     local preset="$1"
+    shift
+    local targets=()
+    if [ "$#" -gt 0 ]; then
+        targets=(--target "$@")
+    fi
     cmake --preset "$preset"
-    cmake --build --preset "$preset" -j2
+    cmake --build --preset "$preset" -j2 "${targets[@]}"
 }
 
 # A TCP port nobody listens on right now. The server may still lose a race for it, so
