@@ -54,6 +54,12 @@ inline bool staff_session_open(const SessionState& session) {
     return is_staff_status(session.status_user) && session.id_resa > 0;
 }
 
+// A visitor's session length for its row: whole minutes, at least one.
+inline std::uint32_t session_minutes(std::uint32_t elapsed_seconds) {
+    const std::uint32_t minutes = elapsed_seconds / 60;
+    return minutes == 0 ? 1 : minutes;
+}
+
 struct StationConfig {
     FixedText<255> database_name;
     FixedText<255> database_host;

@@ -1,5 +1,7 @@
 #include "fonction/session_record.h"
 
+#include "fonction/records.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -327,11 +329,11 @@ void remove_session_record() {
 
 int lived_minutes(const LocalTime& opened, const LocalTime& last_alive) {
     const long long seconds = seconds_of(last_alive) - seconds_of(opened);
-    const long long minutes = seconds < 0 ? 0 : seconds / 60;
-    if (minutes == 0) {
-        return 1;
-    }
-    return minutes > max_settled_minutes ? max_settled_minutes : static_cast<int>(minutes);
+    // Counted as a visitor's session is; a clock set back gives the shortest, a clock set forward at
+    // most a day.
+    const long long longest = static_cast<long long>(max_settled_minutes) * 60;
+    const long long counted = seconds < 0 ? 0 : (seconds > longest ? longest : seconds);
+    return static_cast<int>(session_minutes(static_cast<std::uint32_t>(counted)));
 }
 
 PendingClose close_of(const OpenSession& session) {

@@ -117,11 +117,6 @@ CounterWarning counter_warning(int status_user, int credit_minutes, std::uint32_
     return left <= 5 * 60 ? CounterWarning::Soon : CounterWarning::None;
 }
 
-std::uint32_t session_minutes(std::uint32_t elapsed_seconds) {
-    const std::uint32_t minutes = elapsed_seconds / 60;
-    return minutes == 0 ? 1 : minutes;
-}
-
 SurveyLayout survey_layout(bool emploi_checked, bool internet_checked) {
     SurveyLayout layout{};
     layout.emploi_group_visible = emploi_checked;

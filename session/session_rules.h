@@ -42,9 +42,6 @@ enum class CounterWarning { None, Soon, LastMinute };
 CounterWarning counter_warning(int status_user, int credit_minutes, std::uint32_t seconds_used,
                                const SpaceSettings& settings);
 
-// A visitor's session length for its row: whole minutes, at least one.
-std::uint32_t session_minutes(std::uint32_t elapsed_seconds);
-
 // The survey's layout for the states of its two group heads.
 struct SurveyLayout {
     bool emploi_group_visible;
