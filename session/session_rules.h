@@ -1,5 +1,5 @@
 // The session's decisions over plain records, apart from the widgets: where a sign-in leads, what a
-// counter tick does, how long a session was, and where the survey's boxes go.
+// counter tick does, when the counter warns of the end, and where the survey's boxes go.
 #pragma once
 
 #include "fonction/records.h"
