@@ -20,6 +20,10 @@ class Renseignement : public QWidget {
     // The handlers read and move these controls.
     Ui::Renseignement* ui() const { return ui_.get(); }
 
+    // Puts the keyboard's Tab order back in the order the boxes and buttons now stand on the panel, top
+    // to bottom, then left to right; called after the survey's layout has moved them.
+    void follow_layout_with_tab_order();
+
   private:
     std::unique_ptr<Ui::Renseignement> ui_;
 };

@@ -16,6 +16,7 @@
 #include "window/station_window.h"
 
 #include <QCheckBox>
+#include <QSignalBlocker>
 #include <QTimer>
 
 #include <algorithm>
@@ -49,6 +50,12 @@ void place(QWidget* w, int left, int top) {
     w->move(left, top);
 }
 
+// The program's own unchecks lay nothing out: the survey's layout follows the visitor's changes only.
+void uncheck_quietly(QCheckBox* box) {
+    const QSignalBlocker quiet(box);
+    box->setChecked(false);
+}
+
 } // namespace
 
 Sessions::Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
@@ -72,9 +79,11 @@ void Sessions::connect_components() {
             [this] { guard(&Sessions::Identification_bouton_connexionClick); });
     connect(r->Bouton_valider, &QPushButton::clicked, this, [this] { guard(&Sessions::start_session); });
     connect(r->Bouton_retour, &QPushButton::clicked, this, [this] { guard(&Sessions::Bouton_retourClick); });
-    connect(r->CheckBox_Emploi, &QCheckBox::clicked, this,
+    // The heads follow their state, however it changed: a screen reader checks a box through its
+    // toggle action, which emits no click.
+    connect(r->CheckBox_Emploi, &QCheckBox::toggled, this,
             [this] { guard(&Sessions::CheckBox_EmploiClick); });
-    connect(r->CheckBox_Internet, &QCheckBox::clicked, this,
+    connect(r->CheckBox_Internet, &QCheckBox::toggled, this,
             [this] { guard(&Sessions::CheckBox_InternetClick); });
     connect(c->Compteur_Bouton_deconnexion, &QPushButton::clicked, this,
             [this] { guard(&Sessions::Compteur_Bouton_deconnexionClick); });
@@ -196,7 +205,7 @@ void Sessions::present_survey() {
     auto* r = renseignement_->ui();
     renseignement_->show();
     for (QCheckBox* box : boxes_in_answer_order(r)) {
-        box->setChecked(false);
+        uncheck_quietly(box);
     }
     for (QCheckBox* box :
          {r->CheckBox_Bureautique, r->CheckBox_Emploi, r->CheckBox_Internet, r->CheckBox_Autres}) {
@@ -213,6 +222,7 @@ void Sessions::present_survey() {
     place(r->CheckBox_Internet, 108, 204);
     place(r->CheckBox_Autres, 108, 236);
     place(r->Label_Renseignement, 68, 108);
+    renseignement_->follow_layout_with_tab_order();
 }
 
 void Sessions::apply_survey_layout() {
@@ -233,6 +243,7 @@ void Sessions::apply_survey_layout() {
         internet_group[i]->setVisible(layout.internet_group_visible);
     }
     place(r->CheckBox_Autres, r->CheckBox_Autres->x(), layout.autres_top);
+    renseignement_->follow_layout_with_tab_order();
 }
 
 void Sessions::CheckBox_EmploiClick() {
@@ -254,7 +265,7 @@ void Sessions::start_session() {
     for (QCheckBox* box : boxes_in_answer_order(r)) {
         if (box->isChecked()) {
             record_usage_answer(link_, to_cp1252(box->text()).c_str(), session_.id_user);
-            box->setChecked(false);
+            uncheck_quietly(box);
         }
     }
     session_.elapsed_seconds = 0;

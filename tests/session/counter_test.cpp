@@ -328,6 +328,17 @@ TEST_F(Counter, DeconnexionWithNobodySignedInOnlyRestartsTheStation) {
     EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(Counter, TheCounterCornerRefusesEveryCloseAndSoDoesTheWelcomeScreenAfterIt) {
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    ASSERT_EQ(window->geometry(), QRect(1920 - 319, 0, 319, 200));
+    EXPECT_TRUE(refuses_every_close());
+    EXPECT_TRUE(window->Timer1.isActive()) << "the session goes on";
+    EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"}));
+    window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->click();
+    expect_locked_again();
+    EXPECT_TRUE(refuses_every_close());
+}
+
 TEST_F(Counter, TheDeconnexionButtonNeverTakesTheFocus) {
     open_session("1, 1, 0, 0, 0, 0", 120);
     EXPECT_EQ(window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->focusPolicy(), Qt::NoFocus);

@@ -6,7 +6,9 @@
 
 #include <QAction>
 #include <QGuiApplication>
+#include <QLineEdit>
 #include <QScreen>
+#include <QSystemTrayIcon>
 
 namespace {
 
@@ -182,13 +184,21 @@ TEST_F(SignIn, AVisitorWithoutSurveyGoesStraightToTheCounterCorner) {
     EXPECT_TRUE(id()->Identification_labeledit_identifiant->text().isEmpty());
 }
 
-TEST_F(SignIn, EnterInThePasswordFieldSignsIn) {
+TEST_F(SignIn, ThePasswordShowsAsStarsAndEnterSignsInWithWhatWasTyped) {
     start_visitor_station();
-    add_user("mdurand", "soleil");
+    add_user("mdurand", "so'l\\e%i\"€ l");
     id()->Identification_labeledit_identifiant->setText(QStringLiteral("mdurand"));
-    id()->Identification_labeledit_mot_de_passe->setText(QStringLiteral("soleil"));
+    QLineEdit* field = id()->Identification_labeledit_mot_de_passe;
+    const QString password = QStringLiteral("so'l\\e%i\"€ l");
+    for (const QChar c : password) {
+        QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(field, &key);
+    }
+    EXPECT_EQ(field->text(), password);
+    EXPECT_EQ(field->displayText(), QString(password.size(), QLatin1Char('*')));
     QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"));
-    QApplication::sendEvent(id()->Identification_labeledit_mot_de_passe, &enter);
+    QApplication::sendEvent(field, &enter);
+    EXPECT_TRUE(messages.empty());
     EXPECT_EQ(db->count("tab_resa"), 1);
     EXPECT_TRUE(window->compteur_temps()->isVisible());
 }
@@ -252,11 +262,13 @@ TEST_F(SignIn, WithoutANotificationAreaTheStaffSessionKeepsAWayBack) {
     EXPECT_TRUE(button->isVisible());
     EXPECT_FALSE(window->compteur_temps()->ui()->Compteur_Temps_parcouru->isVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Animateur"));
+    EXPECT_TRUE(refuses_every_close()) << "the corner is the only way back while the session is open";
     button->click();
     EXPECT_EQ(db->rows("SELECT duree_resa, status_resa FROM tab_resa"),
               (std::vector<std::vector<std::string>>{{"0", "2"}}));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Animateur"));
     EXPECT_TRUE(window->identification()->isVisible());
+    EXPECT_TRUE(window->close()) << "the windowed staff login may close";
 }
 
 TEST_F(SignIn, WithANotificationAreaTheStaffSessionLeavesOnlyTheIcon) {
@@ -266,6 +278,15 @@ TEST_F(SignIn, WithANotificationAreaTheStaffSessionLeavesOnlyTheIcon) {
     add_user("responsable", "kerlann", 3);
     sign_in(QStringLiteral("responsable"), QStringLiteral("kerlann"));
     EXPECT_FALSE(window->isVisible());
+    // Only a double click on the icon brings the window back; a right click opens its menu.
+    for (const auto reason :
+         {QSystemTrayIcon::Trigger, QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick}) {
+        emit window->TrayIcon1->activated(reason);
+        EXPECT_FALSE(window->isVisible()) << reason;
+    }
+    emit window->TrayIcon1->activated(QSystemTrayIcon::DoubleClick);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(db->scalar("SELECT status_resa FROM tab_resa"), "0") << "restoring ends nothing";
     window->Dconnexion1->trigger();
     EXPECT_TRUE(window->isVisible());
     EXPECT_EQ(db->scalar("SELECT status_resa FROM tab_resa"), "2");

@@ -3,7 +3,11 @@
 #include "tests/support/station_fixture.h"
 #include "ui_renseignement.h"
 
+#include <QAccessible>
 #include <QCheckBox>
+
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -112,29 +116,73 @@ TEST_F(Survey, ItOpensWithTheMainItemsOnlyAtTheirPlaces) {
     EXPECT_EQ(db->count("tab_resa"), 0) << "no row before Valider";
 }
 
-TEST_F(Survey, TheGroupsOpenAndCloseWithTheirHeads) {
-    r()->CheckBox_Emploi->click();
-    EXPECT_TRUE(all_visible(group(1, 7), true));
-    EXPECT_TRUE(r()->CheckBox3->isVisible());
-    EXPECT_EQ(tops(group(1, 7)), (std::vector<int>{204, 236, 268, 300, 332, 364, 396}));
-    EXPECT_EQ(r()->CheckBox_Internet->y(), 428);
-    EXPECT_EQ(r()->CheckBox_Autres->y(), 460);
+TEST_F(Survey, TheGroupsOpenAndCloseWithTheirHeadsHoweverTheyAreChecked) {
+    // A click (mouse or keyboard), then a screen reader's toggle action, which Qt carries out without
+    // any click.
+    int clicks = 0;
+    for (QCheckBox* head : {r()->CheckBox_Emploi, r()->CheckBox_Internet}) {
+        QObject::connect(head, &QCheckBox::clicked, head, [&clicks] { ++clicks; });
+    }
+    const std::vector<std::pair<const char*, std::function<void(QCheckBox*)>>> ways = {
+        {"click", [](QCheckBox* box) { box->click(); }},
+        {"screen reader",
+         [](QCheckBox* box) {
+             QAccessibleActionInterface* actions =
+                 QAccessible::queryAccessibleInterface(box)->actionInterface();
+             ASSERT_TRUE(actions->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+             actions->doAction(QAccessibleActionInterface::toggleAction());
+         }},
+    };
+    for (const auto& [way, check] : ways) {
+        SCOPED_TRACE(way);
+        clicks = 0;
+        check(r()->CheckBox_Emploi);
+        EXPECT_TRUE(r()->CheckBox_Emploi->isChecked());
+        EXPECT_TRUE(all_visible(group(1, 7), true));
+        EXPECT_TRUE(r()->CheckBox3->isVisible());
+        EXPECT_EQ(tops(group(1, 7)), (std::vector<int>{204, 236, 268, 300, 332, 364, 396}));
+        EXPECT_EQ(r()->CheckBox_Internet->y(), 428);
+        EXPECT_EQ(r()->CheckBox_Autres->y(), 460);
 
+        check(r()->CheckBox_Internet);
+        EXPECT_TRUE(all_visible(group(8, 12), true));
+        EXPECT_EQ(tops(group(8, 12)), (std::vector<int>{460, 492, 524, 556, 588}));
+        EXPECT_EQ(r()->CheckBox_Autres->y(), 620);
+
+        check(r()->CheckBox_Emploi);
+        EXPECT_TRUE(all_visible(group(1, 7), false));
+        EXPECT_EQ(r()->CheckBox_Internet->y(), 204);
+        EXPECT_EQ(tops(group(8, 12)), (std::vector<int>{236, 268, 300, 332, 364}));
+        EXPECT_EQ(r()->CheckBox_Autres->y(), 396);
+
+        check(r()->CheckBox_Internet);
+        EXPECT_TRUE(all_visible(group(8, 12), false));
+        EXPECT_EQ(r()->CheckBox_Autres->y(), 236);
+        EXPECT_EQ(r()->CheckBox_Emploi->pos(), QPoint(108, 172)) << "the heads' lefts never move";
+        EXPECT_EQ(clicks, std::string(way) == "click" ? 4 : 0);
+    }
+}
+
+TEST_F(Survey, TheProgramsOwnUnchecksMoveNothing) {
+    // Retour with the Internet group open: the next survey unchecks it and leaves its hidden boxes where
+    // they stood.
     r()->CheckBox_Internet->click();
-    EXPECT_TRUE(all_visible(group(8, 12), true));
-    EXPECT_EQ(tops(group(8, 12)), (std::vector<int>{460, 492, 524, 556, 588}));
-    EXPECT_EQ(r()->CheckBox_Autres->y(), 620);
-
-    r()->CheckBox_Emploi->click();
-    EXPECT_TRUE(all_visible(group(1, 7), false));
-    EXPECT_EQ(r()->CheckBox_Internet->y(), 204);
+    r()->Bouton_retour->click();
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    ASSERT_FALSE(r()->CheckBox_Internet->isChecked());
     EXPECT_EQ(tops(group(8, 12)), (std::vector<int>{236, 268, 300, 332, 364}));
-    EXPECT_EQ(r()->CheckBox_Autres->y(), 396);
-
-    r()->CheckBox_Internet->click();
     EXPECT_TRUE(all_visible(group(8, 12), false));
-    EXPECT_EQ(r()->CheckBox_Autres->y(), 236);
-    EXPECT_EQ(r()->CheckBox_Emploi->pos(), QPoint(108, 172)) << "the heads' lefts never move";
+    EXPECT_EQ(r()->CheckBox_Internet->pos(), QPoint(108, 204));
+    EXPECT_EQ(r()->CheckBox_Autres->pos(), QPoint(108, 236));
+
+    // Valider unchecks each recorded box and leaves the survey as the visitor laid it out.
+    r()->CheckBox_Emploi->click();
+    r()->CheckBox_Internet->click();
+    r()->Bouton_valider->click();
+    EXPECT_EQ(recorded_answers(), (std::vector<std::string>{"Emploi", "Internet"}));
+    EXPECT_FALSE(r()->CheckBox_Emploi->isChecked());
+    EXPECT_TRUE(r()->CheckBox8->isVisibleTo(window->renseignement()));
+    EXPECT_EQ(r()->CheckBox_Autres->y(), 620);
 }
 
 TEST_F(Survey, ValiderRecordsEveryCheckedBoxInBoxOrderHiddenOnesIncluded) {

@@ -20,6 +20,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QWindow>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -92,6 +93,18 @@ class StationTest : public ::testing::Test {
         QApplication::processEvents();
     }
     Ui::Identification* id() const { return window->identification()->ui(); }
+    // Asks the window to close the two ways it can be asked: by the program (QWidget::close) and through
+    // its native window, the window system's route for Alt+F4 and the close button. True when both were
+    // refused and the window is still shown.
+    bool refuses_every_close() {
+        QWindow* native = window->windowHandle();
+        if (native == nullptr) {
+            return false;
+        }
+        const bool by_program = window->close();
+        const bool by_window_manager = native->close();
+        return !by_program && !by_window_manager && window->isVisible();
+    }
     void sign_in(const QString& login, const QString& password) {
         id()->Identification_labeledit_identifiant->setText(login);
         id()->Identification_labeledit_mot_de_passe->setText(password);
