@@ -58,8 +58,10 @@ void Tlogiciel::Identification_bouton_fermer_sessionClick() {
 }
 
 void Tlogiciel::Timer3Timer() {
-    // One beat at a time: while the worker waits on a silent server the next beats are not queued.
-    if (error_box_open() || beat_in_flight_) {
+    // The beat raises no box of its own, so it goes on under one: the room keeps seeing the station,
+    // the waiting closes are sent. One beat at a time: while the worker waits on a silent server the
+    // next beats are not queued.
+    if (beat_in_flight_) {
         return;
     }
     beat_in_flight_ = true;
@@ -70,8 +72,16 @@ void Tlogiciel::on_beat_done(bool server_answered) {
     beat_in_flight_ = false;
     // The station identifies itself again once the server answers, but never takes a person out of
     // the survey, the registration form or a session to do it.
-    if (server_answered && awaiting_server && idle_on_welcome_screen() && !error_box_open()) {
+    if (server_answered && awaiting_server && idle_on_welcome_screen() && !box_open()) {
         guard(&Tlogiciel::start_station);
+    }
+}
+
+void Tlogiciel::identify_if_awaiting_server() {
+    // Someone signs in on a station still waiting for its server: it identifies itself first, so the
+    // session opens on its computer record with its space's settings, or is refused as unconnected.
+    if (awaiting_server) {
+        start_station();
     }
 }
 

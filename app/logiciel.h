@@ -73,6 +73,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     // Start-up and screens.
     void FormCreate();
     void start_station() override;
+    void identify_if_awaiting_server() override;
     void route_unidentified_station();
     void apply_window_layout(int layout) override;
     void show_welcome_screen() override;

@@ -35,9 +35,12 @@ int main(int argc, char* argv[]) {
         install_platform(system.get());
         StationApplication application(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Kalimo"));
-        Tlogiciel window;
-        window.show();
-        code = QApplication::exec();
+        {
+            // Gone (its worker thread joined) before the platform is taken away.
+            Tlogiciel window;
+            window.show();
+            code = QApplication::exec();
+        }
         install_platform(nullptr);
     }
     mysql_library_end();

@@ -11,9 +11,13 @@ bool ServerHealth::known_down(const std::string& server) const {
     return down_ && server == server_;
 }
 
-void ServerHealth::report(const std::string& server, bool connected) {
+void ServerHealth::report(const std::string& server, bool answered, Moment attempt_started) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    down_ = !connected;
+    if (attempt_started < latest_) {
+        return;
+    }
+    latest_ = attempt_started;
+    down_ = !answered;
     server_ = server;
 }
 
@@ -21,6 +25,27 @@ bool ServerHealth::down() const {
     const std::lock_guard<std::mutex> lock(mutex_);
     return down_;
 }
+
+namespace {
+
+// A statement the server answered, even with an error of its own, tells that it is there; one the
+// client library gave up on (its errors are 2000 to 2999: lost, gone, timed out) tells that it is not.
+void note_answer(DbLink& link, bool ran, ServerHealth::Moment started) {
+    if (link.health == nullptr || link.handle == nullptr) {
+        return;
+    }
+    const unsigned int error = ran ? 0 : mysql_errno(link.handle);
+    if (ran || error < 2000 || error > 2999) {
+        if (error == 0 && !ran) {
+            return; // nothing was sent
+        }
+        link.health->report(link.server, true, started);
+    } else {
+        link.health->report(link.server, false, started);
+    }
+}
+
+} // namespace
 
 void open_link(DbLink& link, int& connect_status) {
     link.connected = false;
@@ -42,7 +67,8 @@ void open_link(DbLink& link, int& connect_status) {
         connect_status = 1;
         return;
     }
-    std::string server;
+    std::string& server = link.server;
+    server.clear();
     if (link.health != nullptr) {
         server.append(host.str()).append(1, '\n').append(user.str()).append(1, '\n');
         server.append(password.str()).append(1, '\n').append(name.str());
@@ -64,12 +90,13 @@ void open_link(DbLink& link, int& connect_status) {
     mysql_options(link.handle, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
     // latin1 on the server is Windows-1252, the stations' code page.
     mysql_options(link.handle, MYSQL_SET_CHARSET_NAME, "latin1");
+    const ServerHealth::Moment started = std::chrono::steady_clock::now();
     // An empty password is passed as "", never NULL (NULL would make the library read MYSQL_PWD).
     link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(),
                                         name.c_str(), 0, nullptr, 0) != nullptr;
     connect_status = link.connected ? 0 : 1;
-    if (link.health != nullptr) {
-        link.health->report(server, link.connected);
+    if (link.health != nullptr && !link.connected) {
+        link.health->report(server, false, started);
     }
 }
 
@@ -106,7 +133,10 @@ bool relax_session_for(DbLink& link, const char* templ) {
         return true;
     }
     static const char relax[] = "SET SESSION sql_mode=''";
-    if (mysql_real_query(link.handle, relax, sizeof relax - 1) != 0) {
+    const ServerHealth::Moment started = std::chrono::steady_clock::now();
+    const bool relaxed = mysql_real_query(link.handle, relax, sizeof relax - 1) == 0;
+    note_answer(link, relaxed, started);
+    if (!relaxed) {
         return false;
     }
     link.session_relaxed = true;
@@ -227,7 +257,10 @@ bool run_statement(DbLink& link) {
         link.statement_escaped_relaxed != link.session_relaxed) {
         return false;
     }
-    return mysql_real_query(link.handle, link.statement.c_str(), link.statement.size()) == 0;
+    const ServerHealth::Moment started = std::chrono::steady_clock::now();
+    const bool ran = mysql_real_query(link.handle, link.statement.c_str(), link.statement.size()) == 0;
+    note_answer(link, ran, started);
+    return ran;
 }
 
 bool run(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {
@@ -236,7 +269,11 @@ bool run(DbLink& link, const char* templ, std::initializer_list<SqlValue> values
 
 bool store_result(DbLink& link) {
     free_result(link);
+    const ServerHealth::Moment started = std::chrono::steady_clock::now();
     link.result = link.handle != nullptr ? mysql_store_result(link.handle) : nullptr;
+    if (link.result == nullptr && link.handle != nullptr) {
+        note_answer(link, false, started);
+    }
     return link.result != nullptr;
 }
 

@@ -7,25 +7,30 @@
 
 #include <mysql.h>
 
+#include <chrono>
 #include <initializer_list>
 #include <mutex>
 #include <string>
 
-// What the station knows of its server, shared by the window's link and the worker's. Every connection
-// attempt reports its outcome; while the last attempt to the server the database file names failed,
-// a link that must not wait fails at once, as "not connected" would, instead of waiting out the
-// connect bound. A database file naming another server is tried afresh.
+// What the station knows of its server, shared by the window's link and the worker's. A connection
+// that fails, or a statement the client library gave up on (the server went or stopped answering),
+// says it is down; only a statement the server answered says it is up again, so a server that takes
+// connections but never answers stays down. While it is down, a link that must not wait fails at once,
+// as "not connected" would, instead of waiting out the bounds. A database file naming another server is
+// tried afresh. An answer older than the last one taken (a slow attempt finishing late) changes nothing.
 class ServerHealth {
   public:
+    using Moment = std::chrono::steady_clock::time_point;
     bool known_down(const std::string& server) const;
-    void report(const std::string& server, bool connected);
-    // The last attempt, to whatever server, failed.
+    void report(const std::string& server, bool answered, Moment attempt_started);
+    // The last answer taken, about whatever server, was a failure.
     bool down() const;
 
   private:
     mutable std::mutex mutex_;
     bool down_ = false;
     std::string server_;
+    Moment latest_{};
 };
 
 struct DbLink {
@@ -44,6 +49,8 @@ struct DbLink {
     // not try a server known not to answer.
     ServerHealth* health = nullptr;
     bool fail_fast = false;
+    // The server the current connection is to, as the health knows it.
+    std::string server;
 };
 
 // Connection bounds: a server that does not answer must not freeze the station.

@@ -161,9 +161,10 @@ bool report_station_alive(DbLink& link, int id_computer) {
     const unsigned long seconds = static_cast<unsigned long>(now.hour) * 3600UL +
                                   static_cast<unsigned long>(now.minute) * 60UL +
                                   static_cast<unsigned long>(now.second);
-    run(link,
-        "UPDATE `tab_computer` SET `date_lastetat_computer`='%s', `lastetat_computer`='%lu' WHERE "
-        "`id_computer`='%d' ;",
-        {local_date_text(now), seconds, id_computer});
-    return connect_status == 0;
+    const bool ran =
+        run(link,
+            "UPDATE `tab_computer` SET `date_lastetat_computer`='%s', `lastetat_computer`='%lu' WHERE "
+            "`id_computer`='%d' ;",
+            {local_date_text(now), seconds, id_computer});
+    return connect_status == 0 && ran;
 }

@@ -17,5 +17,5 @@ void read_space_settings(DbLink& link, const char* space_name, SpaceSettings& se
 std::string load_space_message(DbLink& link, const char* space_name, int& messages_visible);
 
 // Writes today's date and the seconds since midnight into the station's computer row; false when
-// the server could not be reached.
+// the server could not be reached or did not take the statement.
 bool report_station_alive(DbLink& link, int id_computer);

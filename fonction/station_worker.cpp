@@ -39,7 +39,12 @@ void StationWorker::run_jobs() {
         std::function<void()> job = std::move(jobs_.front());
         jobs_.pop_front();
         lock.unlock();
-        job();
+        try {
+            job();
+        } catch (...) {
+            // A job that failed (memory ran out) is as a server that did not answer: it delivers
+            // nothing, and the worker goes on with the next.
+        }
         lock.lock();
         --outstanding_;
         queue_changed_.notify_all();
@@ -72,17 +77,20 @@ void StationWorker::deliver(std::function<void()> result) {
 }
 
 void StationWorker::deliver_results() {
-    std::deque<std::function<void()>> ready;
-    bool idle = false;
-    {
-        const std::lock_guard<std::mutex> lock(queue_mutex_);
-        ready.swap(results_);
-        idle = outstanding_ == 0;
-    }
-    if (idle) {
-        pick_up_.stop();
-    }
-    for (const std::function<void()>& result : ready) {
+    // One at a time: a result whose handler throws leaves the others queued for the next pick-up.
+    for (;;) {
+        std::function<void()> result;
+        {
+            const std::lock_guard<std::mutex> lock(queue_mutex_);
+            if (results_.empty()) {
+                if (outstanding_ == 0) {
+                    pick_up_.stop();
+                }
+                return;
+            }
+            result = std::move(results_.front());
+            results_.pop_front();
+        }
         result();
     }
 }
@@ -156,12 +164,24 @@ void StationWorker::beat(int id_computer) {
 
 void StationWorker::session_opened(const OpenSession& session) {
     post([this, session] {
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (leftover_) {
-            // One open session fits in the record: an earlier run's becomes the close it would get.
-            pending_.push_back(close_of(*leftover_));
+        std::optional<OpenSession> leftover;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            leftover = leftover_;
+        }
+        if (leftover) {
+            // One open session fits in the record: an earlier run's is settled first (the server
+            // answered this sign-in), and only if it cannot be does it become the close it would get.
+            SessionRecord left;
+            left.open = leftover;
+            const SessionRecord kept = settle_session_record(link_, left);
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (kept.open) {
+                pending_.push_back(close_of(*kept.open));
+            }
             leftover_.reset();
         }
+        const std::lock_guard<std::mutex> lock(mutex_);
         current_ = session;
         save_record();
     });

@@ -101,6 +101,7 @@ void Sessions::keep_session_open(int closing_status) {
 
 void Sessions::Identification_bouton_connexionClick() {
     auto* id = identification_->ui();
+    window_.identify_if_awaiting_server();
     session_.lookup_outcome = 0;
     const QString password = id->Identification_labeledit_mot_de_passe->text();
     const QString login = id->Identification_labeledit_identifiant->text();
@@ -259,7 +260,6 @@ void Sessions::start_session() {
     auto* c = compteur_temps_->ui();
     open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
                      session_.id_resa);
-    started_ms_ = platform_.monotonic_ms();
     keep_session_open(1);
     session_.remaining_seconds = static_cast<std::uint32_t>(session_.credit_minutes) * 60u;
     for (QCheckBox* box : boxes_in_answer_order(r)) {
@@ -269,6 +269,8 @@ void Sessions::start_session() {
         }
     }
     session_.elapsed_seconds = 0;
+    // The count starts with the timer, the answers written.
+    started_ms_ = platform_.monotonic_ms();
     counter_timer_.start();
     window_.apply_window_layout(CounterCorner);
     window_.stop_lockdown();
@@ -300,7 +302,11 @@ void Sessions::show_warning(std::uint32_t seconds_used) {
     if (warning == CounterWarning::Soon) {
         look = 1;
     } else if (warning == CounterWarning::LastMinute) {
-        blink_ = !blink_;
+        // Once a second: a tick that came early shows the same second and the same look.
+        if (seconds_used != blinked_at_) {
+            blink_ = !blink_;
+            blinked_at_ = seconds_used;
+        }
         look = blink_ ? 2 : 1;
     }
     compteur_temps_->set_warning_look(look);

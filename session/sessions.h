@@ -72,6 +72,7 @@ class Sessions : public QObject {
     // The counter is kept above the other windows; in the last minute its look blinks tick by tick.
     bool warned_ = false;
     bool blink_ = false;
+    std::uint32_t blinked_at_ = 0;
     Identification* identification_;
     Renseignement* renseignement_;
     Compteur_temps* compteur_temps_;

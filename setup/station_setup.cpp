@@ -26,6 +26,20 @@
 
 namespace {
 
+// What staff ask for explicitly is tried even while the server is known not to answer: they may just
+// have mended it, or the database file.
+class AlwaysTry {
+  public:
+    explicit AlwaysTry(DbLink& link) : link_(link), was_(link.fail_fast) { link_.fail_fast = false; }
+    ~AlwaysTry() { link_.fail_fast = was_; }
+    AlwaysTry(const AlwaysTry&) = delete;
+    AlwaysTry& operator=(const AlwaysTry&) = delete;
+
+  private:
+    DbLink& link_;
+    bool was_;
+};
+
 const char* const name_prompt = "Choisissez le nom du poste ...";
 const char* const mac_prompt = "choisissez votre adresse mac ...";
 const char* const no_connection = "Pas de connexion à la base de données";
@@ -253,6 +267,7 @@ void StationSetup::Parametrage_combobox_nom_posteChange() {
 }
 
 void StationSetup::Parametrage_bouton_actualiser_nom_posteClick() {
+    const AlwaysTry explicitly(link_);
     QComboBox* names = parametrage_->ui()->Parametrage_combobox_nom_poste;
     int setup_status = 1;
     read_computer_name(link_, station_.id_computer, station_.station_name, setup_status);
@@ -319,8 +334,13 @@ void StationSetup::Bouton_valider_parametrageClick() {
         show_message(window_.widget(), QStringLiteral("l'ecriture du fichier texte n'a pas reussi"));
     }
 
-    switch (update_computer_record(link_, selected_name.c_str(), chosen_usage, chosen_mac.c_str(),
-                                   station_.ip_address.c_str(), station_.host_name.c_str())) {
+    int outcome = UpdateRefused;
+    {
+        const AlwaysTry explicitly(link_);
+        outcome = update_computer_record(link_, selected_name.c_str(), chosen_usage, chosen_mac.c_str(),
+                                         station_.ip_address.c_str(), station_.host_name.c_str());
+    }
+    switch (outcome) {
     case UpdateRun:
         station_.db_check = 0;
         window_.start_station();

@@ -9,21 +9,28 @@ MessageSink& sink() {
 }
 
 int open_error_boxes = 0;
+int open_boxes = 0;
 
-// Counts an error box as open for its whole life, the tests' recorded ones included.
-class OpenErrorBox {
+// Counts a box as open for its whole life, the tests' recorded ones included.
+class OpenBox {
   public:
-    explicit OpenErrorBox(bool critical) : critical_(critical) { open_error_boxes += critical_ ? 1 : 0; }
-    ~OpenErrorBox() { open_error_boxes -= critical_ ? 1 : 0; }
-    OpenErrorBox(const OpenErrorBox&) = delete;
-    OpenErrorBox& operator=(const OpenErrorBox&) = delete;
+    explicit OpenBox(bool critical) : critical_(critical) {
+        ++open_boxes;
+        open_error_boxes += critical_ ? 1 : 0;
+    }
+    ~OpenBox() {
+        --open_boxes;
+        open_error_boxes -= critical_ ? 1 : 0;
+    }
+    OpenBox(const OpenBox&) = delete;
+    OpenBox& operator=(const OpenBox&) = delete;
 
   private:
     bool critical_;
 };
 
 void show_box(QWidget* parent, const QString& text, bool critical) {
-    const OpenErrorBox open(critical);
+    const OpenBox open(critical);
     if (sink()) {
         sink()(text, critical);
         return;
@@ -47,4 +54,7 @@ void set_message_sink(MessageSink new_sink) {
 }
 bool error_box_open() {
     return open_error_boxes > 0;
+}
+bool box_open() {
+    return open_boxes > 0;
 }

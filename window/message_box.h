@@ -16,3 +16,5 @@ void set_message_sink(MessageSink sink);
 // An error box is open: the timer ticks that could raise it again wait until it is closed, so that
 // errors never pile up one box inside another.
 bool error_box_open();
+// Any box is open: a person is reading it, and the screen must not change under it.
+bool box_open();

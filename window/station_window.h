@@ -23,6 +23,8 @@ class StationWindow {
     virtual void show_only(QWidget* panel) = 0;
 
     virtual void start_station() = 0;
+    // A station waiting for its server identifies itself again before anyone signs in on it.
+    virtual void identify_if_awaiting_server() = 0;
     virtual void show_welcome_screen() = 0;
     virtual void show_staff_screen() = 0;
     virtual void show_setup_screen() = 0;

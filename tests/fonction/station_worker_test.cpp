@@ -125,3 +125,27 @@ TEST_F(WorkerThread, AServerThatIsGoneFailsTheWindowsLinkAtOnceUntilTheWorkerRea
     EXPECT_FALSE(health.down());
     EXPECT_EQ(row(id_resa), (std::vector<std::string>{"5", "1"}));
 }
+
+// A server that takes connections but does not answer statements (here a table another session holds
+// locked: the heartbeat's update waits out the read bound) is as good as gone: the window's link fails
+// at once until a statement is answered again.
+TEST_F(WorkerThread, AServerThatConnectsButDoesNotAnswerIsDownUntilAStatementIsAnswered) {
+    db->exec("LOCK TABLES tab_computer WRITE");
+    worker->beat(id_computer);
+    settle();
+    EXPECT_EQ(beats, std::vector<bool>{false}) << "connected, but the update was never answered";
+    EXPECT_TRUE(health.down());
+    DbLink window_link;
+    window_link.health = &health;
+    window_link.fail_fast = true;
+    {
+        int status = 0;
+        LinkScope scope(window_link, status);
+        EXPECT_EQ(status, 1);
+    }
+    db->exec("UNLOCK TABLES");
+    worker->beat(id_computer);
+    settle();
+    EXPECT_EQ(beats, (std::vector<bool>{false, true}));
+    EXPECT_FALSE(health.down());
+}

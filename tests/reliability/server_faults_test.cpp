@@ -156,7 +156,8 @@ TEST_F(PrivateServerTest, AServerStoppedDuringASessionLetsItCountEndAndLockTheSt
 // Every station of a room boots while the server is down: none unlocks. Each identifies itself at the
 // first heartbeat that reaches the server, but never while a visitor fills in the registration form.
 TEST_F(PrivateServerTest, AStationSetUpBeforeStaysLockedUntilItsServerAnswersAndWaitsForTheForm) {
-    add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 0, 0, 0, 0");
+    add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 0, 0, 0, 1");
+    add_user("mdurand", "soleil", 1, 120);
     server->stop();
     start();
     expect_locked();
@@ -177,6 +178,41 @@ TEST_F(PrivateServerTest, AStationSetUpBeforeStaysLockedUntilItsServerAnswersAnd
     EXPECT_EQ(id()->Identification_label_nom_espace->text(), QStringLiteral("Espace Jean Moulin"));
     expect_locked();
     EXPECT_TRUE(errors.empty());
+
+    // Once more, and the visitor leaves the form and signs in before the next heartbeat: the station
+    // identifies itself first, so the session is this computer's and follows its space's settings.
+    server->stop();
+    window->start_station();
+    ASSERT_TRUE(window->awaiting_server);
+    id()->Identification_bouton_inscription->click();
+    ASSERT_TRUE(server->start(why)) << why;
+    heartbeat();
+    ASSERT_TRUE(window->inscription()->isVisible());
+    window->inscription()->ui()->Bouton_retour_inscription->click();
+    ASSERT_TRUE(window->awaiting_server);
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    EXPECT_TRUE(messages.empty());
+    ASSERT_TRUE(window->Timer1.isActive());
+    EXPECT_EQ(window->station.settings.deconnexion_auto_logiciel, 1);
+    EXPECT_EQ(rows("SELECT id_computer_resa FROM tab_resa WHERE status_resa=0"),
+              (std::vector<std::vector<std::string>>{{std::to_string(id_computer)}}));
+}
+
+// Staff who mended the server validate the set-up screen with the same database values: the station
+// tries the server, though its last attempt failed.
+TEST_F(PrivateServerTest, SetUpValidatedOnceTheServerIsBackTriesItWithTheSameValues) {
+    add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 0, 0, 0, 0");
+    std::remove("Configuration_Poste_MAC.init");
+    server->stop();
+    start();
+    ASSERT_TRUE(window->parametrage()->isVisible());
+    std::string why;
+    ASSERT_TRUE(server->start(why)) << why;
+    auto* p = window->parametrage()->ui();
+    EXPECT_FALSE(p->Parametrage_edit_adresse_bdd->text().isEmpty()) << "the values the file holds";
+    p->Bouton_valider_parametrage->click();
+    EXPECT_TRUE(messages.empty()) << "not refused as a bad configuration";
+    EXPECT_EQ(window->station.db_check, 0) << "the station started again against its server";
 }
 
 TEST_F(PrivateServerTest, AServerStoppedDuringASessionStillEndsItWhenTheCreditIsSpent) {
