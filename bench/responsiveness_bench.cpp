@@ -43,6 +43,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <dirent.h>
 #include <fstream>
 #include <functional>
@@ -229,6 +230,11 @@ class Stopped {
             throw std::runtime_error("cannot stop the server");
         }
         stopped_ = true;
+        // The signal is delivered on its own time: a statement sent meanwhile could still be answered.
+        const double limit = now_ms() + 1000;
+        while (!all_threads_stopped() && now_ms() < limit) {
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
         at_ms_ = now_ms();
     }
     void resume() {
@@ -242,6 +248,28 @@ class Stopped {
     double resumed_ms() const { return resumed_ms_; }
 
   private:
+    bool all_threads_stopped() const {
+        const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+        DIR* dir = opendir(tasks.c_str());
+        if (dir == nullptr) {
+            return false;
+        }
+        bool stopped = true;
+        while (dirent* entry = readdir(dir)) {
+            if (entry->d_name[0] == '.') {
+                continue;
+            }
+            std::ifstream in(tasks + "/" + entry->d_name + "/stat");
+            std::string stat;
+            std::getline(in, stat);
+            const std::size_t close = stat.rfind(')');
+            stopped =
+                stopped && close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'T';
+        }
+        closedir(dir);
+        return stopped;
+    }
+
     pid_t pid_;
     bool stopped_ = false;
     double at_ms_ = 0;
@@ -270,6 +298,29 @@ void post_click(QAbstractButton* button, PostedClick& click) {
 }
 
 std::vector<QString> messages;
+
+#ifndef KALIMO_BUILD_TYPE
+#error "the build names its type"
+#endif
+
+// When and on what the figures were taken: the date, the machine's load (it is shared) and the build.
+std::string measured_when() {
+    std::ifstream in("/proc/loadavg");
+    std::string one;
+    std::string five;
+    std::string fifteen;
+    in >> one >> five >> fifteen;
+    char date[64];
+    const std::time_t now = std::time(nullptr);
+    std::tm parts{};
+    gmtime_r(&now, &parts);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", &parts);
+    const std::string type = KALIMO_BUILD_TYPE;
+    return std::string("Measured ") + date + ", load average (1, 5, 15 min) " + one + " " + five + " " +
+           fifteen + " at the start; built as " + type +
+           (type == "RelWithDebInfo" || type == "Release" ? " (optimised)" : " (not optimised)") + ".";
+}
+std::string started_when;
 
 Tlogiciel* window = nullptr;
 TestDatabase* shared_db = nullptr;
@@ -358,6 +409,7 @@ BENCHMARK(BM_registration_form_opening)
 
 std::string registration_table(const CollectingReporter& reporter, const Opening& cold) {
     std::ostringstream out;
+    out << started_when << "\n\n";
     out << "| Towns | Opening: click to the form painted (ms) | the click's handler (ms) | painting (ms) | "
            "Slowest opening (ms) | Target < 100 ms at 3 000 |\n|---:|---:|---:|---:|---:|---|\n";
     for (const int towns : {30, 1000, 3000}) {
@@ -562,8 +614,9 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
             }
             probe.worker_knew = w.server_health.down();
             probe.stall_ms = now_ms() - stop.at_ms();
-            probe.label = wait_until_known ? "server stopped, the worker already knew"
-                                           : "server stopped, the worker did not know yet";
+            // Said as it was at the post, whatever was aimed at.
+            probe.label = probe.worker_knew ? "server stopped, the worker already knew"
+                                            : "server stopped, the worker did not know yet";
             post_click(w.compteur_temps()->ui()->Compteur_Bouton_deconnexion, probe.click);
             run_until([&probe] { return probe.click.done(); }, 20000);
             run_for(500);
@@ -640,9 +693,19 @@ std::string called_from(const client_hooks::SlowCall& call) {
             continue;
         }
         std::string function = frame.substr(0, place);
+        for (const std::string noise : {"(anonymous namespace)::", "[abi:cxx11]"}) {
+            for (std::size_t at = function.find(noise); at != std::string::npos; at = function.find(noise)) {
+                function.erase(at, noise.size());
+            }
+        }
         const std::size_t arguments = function.find('(');
         if (arguments != std::string::npos && arguments > 0) {
             function.erase(arguments);
+        }
+        // A template's demangled name starts with its return type.
+        const std::size_t space = function.find(' ');
+        if (space != std::string::npos && function.find('<') > space) {
+            function.erase(0, space + 1);
         }
         if (function == previous || function.rfind("std::", 0) == 0 || function.rfind("Q", 0) == 0) {
             continue;
@@ -660,7 +723,7 @@ std::string ms_text(double ms) {
 std::string stall_table(const StallRun& run) {
     const StallOptions& o = run.options;
     std::ostringstream out;
-    out << "The station's server stopped (SIGSTOP) for **"
+    out << started_when << " The station's server stopped (SIGSTOP) for **"
         << fixed(run.stall_windows.front().second / 1000 - run.stall_windows.front().first / 1000, 2)
         << " s** during a visitor's session, then continued.\n\n";
     out << "| The window's thread: a 10 ms timer's ticks | Ticks | Longest gap beyond 10 ms (ms) | p99 (ms) "
@@ -677,7 +740,7 @@ std::string stall_table(const StallRun& run) {
 
     out << "\n| The counter against the clock | Value | Target: < 1 s |\n|---|---:|---|\n";
     const auto drift_row = [&out](const std::string& label, double seconds, bool judged) {
-        out << "| " << label << " | " << (seconds >= 0 ? "+" : "") << fixed(seconds, 2) << " s | "
+        out << "| " << label << " | " << (seconds >= 0 ? "+" : "") << fixed(seconds, 3) << " s | "
             << (judged ? (std::fabs(seconds) < 1 ? "met" : "**missed**") : "") << " |\n";
     };
     drift_row("`session.elapsed_seconds` − clock, at the last tick of the stall", run.drift_end_of_stall,
@@ -689,6 +752,7 @@ std::string stall_table(const StallRun& run) {
               run.shown_drift_after, false);
     out << "| counter ticks during the stall | " << run.counter_ticks_in_stall << " of "
         << fixed(std::floor(o.stall_ms / 1000), 0) << " | |\n";
+    out << "| the session's start, taken to within | ±" << fixed(run.start_uncertainty_ms, 1) << " ms | |\n";
     out << "| the worker knew the server was not answering, after | "
         << (run.known_after_ms >= 0 ? fixed(run.known_after_ms / 1000, 2) + " s" : "never") << " | |\n";
 
@@ -711,7 +775,7 @@ std::string stall_table(const StallRun& run) {
     } else {
         out << "\n\n| Call | Took (ms) | Called from |\n|---|---:|---|\n";
         for (const client_hooks::SlowCall& call : run.window_waits) {
-            out << "| `" << call.what << "` | " << ms_text(static_cast<double>(call.duration_ns) / 1e6)
+            out << "| `` " << call.what << " `` | " << ms_text(static_cast<double>(call.duration_ns) / 1e6)
                 << " | " << called_from(call) << " |\n";
         }
     }
@@ -765,6 +829,7 @@ int main(int argc, char** argv) {
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 2;
     }
+    started_when = measured_when();
     mysql_library_init(0, nullptr, nullptr);
     int code = 0;
     try {
@@ -843,6 +908,7 @@ int main(int argc, char** argv) {
             if (!write_text(report, table)) {
                 code = 1;
             }
+            // The station (its worker's last closes included) goes before its server and database.
             station.reset();
             window = nullptr;
         }
