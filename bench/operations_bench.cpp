@@ -288,27 +288,11 @@ void BM_identification_chain(benchmark::State& state) {
     calls.report(state);
 }
 
-// tab_city brought to `towns` rows in key order, "Autres" last as in a room; outside the timed loop.
-bool set_town_count(int towns) {
-    if (database->count("tab_city") == towns) {
-        return true;
-    }
-    std::ostringstream cities;
-    cities << "INSERT INTO tab_city (nom_city) VALUES ";
-    for (int i = 1; i < towns; ++i) {
-        cities << "('Commune " << i << "'), ";
-    }
-    cities << "('Autres')";
-    database->exec("DELETE FROM tab_city");
-    database->exec(cities.str());
-    return database->count("tab_city") == towns;
-}
-
 // The registration screen's town list as it was filled: the count, then one connection per town, each
 // reading the whole table for its one name; each name converted for the list.
 void BM_city_list_town_by_town(benchmark::State& state) {
     const int towns = static_cast<int>(state.range(0));
-    if (!set_town_count(towns)) {
+    if (!set_town_count(*database, towns)) {
         state.SkipWithError("the towns could not be written");
         return;
     }
@@ -332,7 +316,7 @@ void BM_city_list_town_by_town(benchmark::State& state) {
 // The same list read whole on one connection.
 void BM_city_list_one_connection(benchmark::State& state) {
     const int towns = static_cast<int>(state.range(0));
-    if (!set_town_count(towns)) {
+    if (!set_town_count(*database, towns)) {
         state.SkipWithError("the towns could not be written");
         return;
     }

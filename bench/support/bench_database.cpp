@@ -14,3 +14,18 @@ void load_demo_room(TestDatabase& db) {
     text << in.rdbuf();
     db.exec(text.str());
 }
+
+bool set_town_count(TestDatabase& db, int towns) {
+    if (db.count("tab_city") == towns) {
+        return true;
+    }
+    std::ostringstream cities;
+    cities << "INSERT INTO tab_city (nom_city) VALUES ";
+    for (int i = 1; i < towns; ++i) {
+        cities << "('Commune " << i << "'), ";
+    }
+    cities << "('Autres')";
+    db.exec("DELETE FROM tab_city");
+    db.exec(cities.str());
+    return db.count("tab_city") == towns;
+}

@@ -6,7 +6,11 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace client_hooks {
 
@@ -32,5 +36,28 @@ ThreadFailures take_thread_failures();
 
 // Error numbers of every failure so far, with their counts.
 std::map<unsigned int, std::uint64_t> failure_codes();
+
+// Runs `action` on the calling thread once, just before its next statement reaches the library (to
+// make a server fail between a connect and the statement that follows it).
+void before_next_statement_on_this_thread(std::function<void()> action);
+
+// A connect or a statement that took longer than the threshold set by watch_slow_calls.
+struct SlowCall {
+    std::thread::id thread;
+    std::string what;            // "connect to HOST" or the statement's first words
+    std::int64_t started_ns = 0; // CLOCK_MONOTONIC (std::chrono::steady_clock)
+    std::int64_t duration_ns = 0;
+    std::vector<void*> stack; // return addresses, on the threads that asked for them
+};
+
+// From now on, every connect and statement taking longer than `threshold_ns` is kept; 0 stops.
+void watch_slow_calls(std::int64_t threshold_ns);
+// The calling thread's slow calls also keep the stack they were called from (backtrace: a few
+// microseconds a call, so only where it is asked for).
+void keep_stacks_on_this_thread();
+std::vector<SlowCall> slow_calls();
+// The stack as "function (file:line)" frames, innermost first: the program's own frames from its
+// debugging information (addr2line), the libraries' from their exported names.
+std::vector<std::string> symbolised(const std::vector<void*>& stack);
 
 } // namespace client_hooks
