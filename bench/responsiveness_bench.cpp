@@ -838,14 +838,7 @@ int main(int argc, char** argv) {
         WorkingFolder folder;
         TestDatabase db;
         shared_db = &db;
-        load_demo_room(db);
-        db.write_database_file();
-        folder.write_file("Configuration_Poste_MAC.init", "02-00-00-00-00-01");
-        folder.write_file(
-            "screen.json",
-            R"({"screens":[{"name":"s0","x":0,"y":0,"width":1920,"height":1080,"logicalDpi":96}]})");
-        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") +
-                                       QByteArray::fromStdString(folder.path()) + "/screen.json");
+        prepare_demo_station(db, folder);
         int qt_argc = 1;
         char* qt_argv[] = {argv[0], nullptr};
         QApplication application(qt_argc, qt_argv);

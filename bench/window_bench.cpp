@@ -126,14 +126,7 @@ int main(int argc, char** argv) {
         system.adapters = {HardwareAddress{0x02, 0x00, 0x00, 0x00, 0x00, 0x01}}; // Poste-01 of the demo room
         WorkingFolder folder;
         TestDatabase db;
-        load_demo_room(db);
-        db.write_database_file();
-        folder.write_file("Configuration_Poste_MAC.init", "02-00-00-00-00-01");
-        folder.write_file(
-            "screen.json",
-            R"({"screens":[{"name":"s0","x":0,"y":0,"width":1920,"height":1080,"logicalDpi":96}]})");
-        qputenv("QT_QPA_PLATFORM", QByteArray("offscreen:configfile=") +
-                                       QByteArray::fromStdString(folder.path()) + "/screen.json");
+        prepare_demo_station(db, folder);
 
         std::vector<Step> cold;
         Clock::time_point mark = Clock::now();

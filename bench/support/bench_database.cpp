@@ -1,5 +1,7 @@
 #include "bench/support/bench_database.h"
 
+#include <QByteArray>
+
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -28,4 +30,15 @@ bool set_town_count(TestDatabase& db, int towns) {
     db.exec("DELETE FROM tab_city");
     db.exec(cities.str());
     return db.count("tab_city") == towns;
+}
+
+void prepare_demo_station(TestDatabase& db, const WorkingFolder& folder) {
+    load_demo_room(db);
+    db.write_database_file();
+    folder.write_file("Configuration_Poste_MAC.init", "02-00-00-00-00-01");
+    folder.write_file(
+        "screen.json",
+        R"({"screens":[{"name":"s0","x":0,"y":0,"width":1920,"height":1080,"logicalDpi":96}]})");
+    qputenv("QT_QPA_PLATFORM",
+            QByteArray("offscreen:configfile=") + QByteArray::fromStdString(folder.path()) + "/screen.json");
 }

@@ -6,6 +6,10 @@
 
 void load_demo_room(TestDatabase& db);
 
+// The demo room's Poste-01 as the station in `folder` sees it (both configuration files; the platform
+// gives it the adapter 02-00-00-00-00-01), and Qt's offscreen platform with one 1920x1080 screen.
+void prepare_demo_station(TestDatabase& db, const WorkingFolder& folder);
+
 // tab_city brought to `towns` rows in key order, "Autres" last as in a room; false when the count
 // did not come out right.
 bool set_town_count(TestDatabase& db, int towns);

@@ -18,22 +18,6 @@
 
 namespace {
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-// An SQL literal holding exactly these bytes in a latin1 column, in any sql_mode.
-std::string latin1_literal(const std::string& bytes) {
-    return "CAST(X'" + hex(bytes) + "' AS CHAR CHARACTER SET latin1)";
-}
-
 // What the station hands the operations for a typed text: Windows-1252 bytes, ended at a NUL.
 std::string station_text(const HostileText& hostile) {
     const std::string bytes = to_cp1252(hostile.text);

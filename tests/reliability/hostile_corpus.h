@@ -32,6 +32,23 @@ inline const std::vector<HostileText>& hostile_corpus() {
     return corpus;
 }
 
+// Bytes as hexadecimal digits, for SQL literals that hold them exactly.
+inline std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// An SQL literal holding exactly these bytes in a latin1 column, in any sql_mode.
+inline std::string latin1_literal(const std::string& bytes) {
+    return "CAST(X'" + hex(bytes) + "' AS CHAR CHARACTER SET latin1)";
+}
+
 // The bytes an administration tool would leave in a latin1 column for this text: its UTF-8 bytes as
 // they are, so characters outside the code page arrive as several code-page characters.
 inline std::string database_bytes(const HostileText& hostile, std::size_t column_width) {

@@ -24,22 +24,6 @@ namespace {
 
 using Rows = std::vector<std::vector<std::string>>;
 
-std::string hex(const std::string& bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (const char c : bytes) {
-        const auto b = static_cast<unsigned char>(c);
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-// An SQL literal holding exactly these bytes in a latin1 column.
-std::string latin1_literal(const std::string& bytes) {
-    return "CAST(X'" + hex(bytes) + "' AS CHAR CHARACTER SET latin1)";
-}
-
 // What a C text keeps of these bytes: everything before the first NUL.
 std::string c_text(const std::string& bytes) {
     return bytes.substr(0, bytes.find('\0'));
