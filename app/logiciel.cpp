@@ -3,7 +3,6 @@
 #include "app/lockdown.h"
 #include "fonction/config_files.h"
 #include "fonction/network.h"
-#include "fonction/session_queries.h"
 #include "fonction/station_queries.h"
 #include "fonction/text.h"
 #include "registration/inscription.h"
@@ -223,8 +222,7 @@ void Tlogiciel::start_station() {
     auto* id = identification()->ui();
     awaiting_server = false;
     session.credit_minutes = 0;
-    no_focus_ = false;
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    refuse_focus(false);
     set_stay_on_top(true);
     kill_shell_processes(platform_);
     id->Identification_bouton_arret_poste->hide();
@@ -334,12 +332,15 @@ void Tlogiciel::set_stay_on_top(bool on_top) {
     apply_window_flags();
 }
 
-void Tlogiciel::keep_above_without_focus(bool on) {
-    no_focus_ = on;
+void Tlogiciel::refuse_focus(bool refuse) {
+    no_focus_ = refuse;
     // Shown again by a change of flags, the window must not take the focus either.
-    setAttribute(Qt::WA_ShowWithoutActivating, on);
-    stay_on_top_ = on;
-    apply_window_flags();
+    setAttribute(Qt::WA_ShowWithoutActivating, refuse);
+}
+
+void Tlogiciel::keep_above_without_focus(bool on) {
+    refuse_focus(on);
+    set_stay_on_top(on);
     if (on) {
         raise();
     }

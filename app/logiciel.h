@@ -120,6 +120,8 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void connect_components();
     void guard(void (Tlogiciel::*handler)());
     void apply_window_flags();
+    // The window takes the keyboard (the locked station, the screens) or never does (the warned counter).
+    void refuse_focus(bool refuse);
     void show_staff_login(bool before_setup);
     void on_beat_done(bool server_answered);
     // Nobody is signed in and the welcome screen is up: no survey, no registration form, no counter.

@@ -35,14 +35,19 @@ void note_answer(DbLink& link, bool ran, ServerHealth::Moment started) {
         return;
     }
     const unsigned int error = ran ? 0 : mysql_errno(link.handle);
-    if (ran || error < 2000 || error > 2999) {
-        if (error == 0 && !ran) {
-            return; // nothing was sent
-        }
-        link.health->report(link.server, true, started);
-    } else {
-        link.health->report(link.server, false, started);
+    if (!ran && error == 0) {
+        return; // nothing was sent
     }
+    const bool client_gave_up = error >= 2000 && error <= 2999;
+    link.health->report(link.server, !client_gave_up, started);
+}
+
+// Sends one statement text and tells the health what came of it.
+bool query(DbLink& link, const char* text, unsigned long length) {
+    const ServerHealth::Moment started = std::chrono::steady_clock::now();
+    const bool ran = mysql_real_query(link.handle, text, length) == 0;
+    note_answer(link, ran, started);
+    return ran;
 }
 
 } // namespace
@@ -133,10 +138,7 @@ bool relax_session_for(DbLink& link, const char* templ) {
         return true;
     }
     static const char relax[] = "SET SESSION sql_mode=''";
-    const ServerHealth::Moment started = std::chrono::steady_clock::now();
-    const bool relaxed = mysql_real_query(link.handle, relax, sizeof relax - 1) == 0;
-    note_answer(link, relaxed, started);
-    if (!relaxed) {
+    if (!query(link, relax, sizeof relax - 1)) {
         return false;
     }
     link.session_relaxed = true;
@@ -257,10 +259,7 @@ bool run_statement(DbLink& link) {
         link.statement_escaped_relaxed != link.session_relaxed) {
         return false;
     }
-    const ServerHealth::Moment started = std::chrono::steady_clock::now();
-    const bool ran = mysql_real_query(link.handle, link.statement.c_str(), link.statement.size()) == 0;
-    note_answer(link, ran, started);
-    return ran;
+    return query(link, link.statement.c_str(), link.statement.size());
 }
 
 bool run(DbLink& link, const char* templ, std::initializer_list<SqlValue> values) {

@@ -146,17 +146,23 @@ void StationWorker::beat(int id_computer) {
             SessionRecord left;
             left.open = leftover_;
             left.pending = pending_;
+            // The file changes when something was settled, or when an open session was alive again;
+            // a record only waiting for the server is not written again at every beat.
+            bool changed = current_.has_value();
             if (answered && !left.empty()) {
                 lock.unlock();
                 const SessionRecord kept = settle_session_record(link_, left);
                 lock.lock();
                 leftover_ = kept.open;
                 pending_ = kept.pending;
+                changed = true;
             }
             if (current_) {
                 current_->last_alive = platform().local_time();
             }
-            save_record();
+            if (changed) {
+                save_record();
+            }
         }
         deliver([this, answered] { emit beat_done(answered); });
     });
@@ -213,6 +219,10 @@ std::vector<PendingClose> StationWorker::pending_closes() const {
 
 SessionRecord StationWorker::record() const {
     const std::lock_guard<std::mutex> lock(mutex_);
+    return record_locked();
+}
+
+SessionRecord StationWorker::record_locked() const {
     SessionRecord record;
     record.open = current_ ? current_ : leftover_;
     record.pending = pending_;
@@ -220,9 +230,7 @@ SessionRecord StationWorker::record() const {
 }
 
 void StationWorker::save_record() {
-    SessionRecord record;
-    record.open = current_ ? current_ : leftover_;
-    record.pending = pending_;
+    const SessionRecord record = record_locked();
     if (record.empty() && !record_on_disk_) {
         return;
     }

@@ -76,7 +76,8 @@ class StationWorker : public QObject {
     // From a job: a result for the window's thread.
     void deliver(std::function<void()> result);
     void run_jobs();
-    // Worker's side, with mutex_ held.
+    // With mutex_ held: the record as the file holds it, and writing it.
+    SessionRecord record_locked() const;
     void save_record();
 
     const WorkerMode mode_;

@@ -284,10 +284,14 @@ void Sessions::start_session() {
     place(c->Compteur_Bouton_deconnexion, w / 2 - c->Compteur_Bouton_deconnexion->width() / 2, 102);
     window_.set_title(QStringLiteral("Kalimo - Compteur Temps"));
     window_.set_stay_on_top(false);
-    warned_ = false;
-    compteur_temps_->set_warning_look(0);
+    clear_warning();
     // A session that starts with five minutes or less is warned from the start.
     show_warning(0);
+}
+
+void Sessions::clear_warning() {
+    warned_ = false;
+    compteur_temps_->set_warning_look(0);
 }
 
 void Sessions::show_warning(std::uint32_t seconds_used) {
@@ -380,12 +384,9 @@ void Sessions::end_session() {
         window_.show_welcome_screen();
         counter_timer_.stop();
         // The time the session lasted by the clock, even when its last ticks came late.
-        const std::int64_t lasted_ms = platform_.monotonic_ms() - started_ms_;
-        if (lasted_ms > 0 && static_cast<std::uint64_t>(lasted_ms / 1000) > session_.elapsed_seconds) {
-            session_.elapsed_seconds =
-                static_cast<std::uint32_t>(std::min<std::int64_t>(lasted_ms / 1000, 0xFFFFFFFFLL));
-        }
-        session_.elapsed_seconds = session_minutes(session_.elapsed_seconds);
+        const std::int64_t lasted = std::clamp<std::int64_t>((platform_.monotonic_ms() - started_ms_) / 1000,
+                                                             session_.elapsed_seconds, 0xFFFFFFFFLL);
+        session_.elapsed_seconds = session_minutes(static_cast<std::uint32_t>(lasted));
         session_.closing_status = 1;
     } else if (is_staff_status(session_.status_user)) {
         if (session_.staff_on_visitor_station == 0) {
@@ -399,8 +400,7 @@ void Sessions::end_session() {
     worker_.close_session(
         PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status, session_.id_resa});
     poll_in_flight_ = false;
-    warned_ = false;
-    compteur_temps_->set_warning_look(0);
+    clear_warning();
     window_.start_station();
 }
 

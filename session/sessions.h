@@ -52,6 +52,7 @@ class Sessions : public QObject {
     // The counter's warning for the time it counts as used: above the other windows and a changed
     // look as the credit ends, for a session that will end by itself.
     void show_warning(std::uint32_t seconds_used);
+    void clear_warning();
     void on_status_polled(int id_resa, int polled_status);
     void on_status_unreadable(int id_resa, const QByteArray& value);
 

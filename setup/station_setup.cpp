@@ -4,7 +4,6 @@
 
 #include "fonction/config_files.h"
 #include "fonction/network.h"
-#include "fonction/session_queries.h"
 #include "fonction/setup_queries.h"
 #include "fonction/station_worker.h"
 #include "fonction/station_queries.h"

@@ -49,6 +49,15 @@ class WorkerThread : public ::testing::Test {
         return db->rows("SELECT duree_resa, status_resa FROM tab_resa WHERE id_resa=" + std::to_string(id))
             .at(0);
     }
+    // The connect status a link of the window's (fail fast) gets from the shared health now.
+    int window_connect_status() {
+        DbLink window_link;
+        window_link.health = &health;
+        window_link.fail_fast = true;
+        int status = 0;
+        LinkScope scope(window_link, status);
+        return status;
+    }
     // What the window's pick-up timer does.
     void settle() {
         worker->drain();
@@ -110,12 +119,7 @@ TEST_F(WorkerThread, AServerThatIsGoneFailsTheWindowsLinkAtOnceUntilTheWorkerRea
     ASSERT_EQ(worker->pending_closes().size(), 1u);
     EXPECT_TRUE(health.down());
 
-    DbLink window_link;
-    window_link.health = &health;
-    window_link.fail_fast = true;
-    int status = 0;
-    LinkScope scope(window_link, status);
-    EXPECT_EQ(status, 1) << "known down: not tried";
+    EXPECT_EQ(window_connect_status(), 1) << "known down: not tried";
 
     folder.write_file("Configuration_Base_de_donnee.init", good);
     worker->beat(id_computer);
@@ -135,14 +139,7 @@ TEST_F(WorkerThread, AServerThatConnectsButDoesNotAnswerIsDownUntilAStatementIsA
     settle();
     EXPECT_EQ(beats, std::vector<bool>{false}) << "connected, but the update was never answered";
     EXPECT_TRUE(health.down());
-    DbLink window_link;
-    window_link.health = &health;
-    window_link.fail_fast = true;
-    {
-        int status = 0;
-        LinkScope scope(window_link, status);
-        EXPECT_EQ(status, 1);
-    }
+    EXPECT_EQ(window_connect_status(), 1);
     db->exec("UNLOCK TABLES");
     worker->beat(id_computer);
     settle();
