@@ -70,8 +70,8 @@ void raw_cycle(benchmark::State& state, bool station_options, const std::string&
             mysql_options(handle, MYSQL_SET_CHARSET_NAME, "latin1");
         }
         // Port 0, as the station: the library takes MYSQL_TCP_PORT.
-        if (mysql_real_connect(handle, server.host.c_str(), server.user.c_str(), server.password.c_str(),
-                               name.c_str(), 0, nullptr, 0) == nullptr ||
+        if (mysql_real_connect(handle, server.host.c_str(), server.station_user.c_str(),
+                               server.station_password.c_str(), name.c_str(), 0, nullptr, 0) == nullptr ||
             (station_options && mysql_real_query(handle, "SET SESSION sql_mode=''", 23) != 0) ||
             mysql_real_query(handle, statement.c_str(), statement.size()) != 0) {
             state.SkipWithError(mysql_error(handle));
@@ -139,8 +139,9 @@ void BM_open_link_select_1(benchmark::State& state) {
 // One more statement on a connection already open: what each statement after the first costs.
 void BM_statement_on_open_connection(benchmark::State& state) {
     MYSQL* handle = mysql_init(nullptr);
-    if (mysql_real_connect(handle, server.host.c_str(), server.user.c_str(), server.password.c_str(),
-                           database->name().c_str(), 0, nullptr, 0) == nullptr) {
+    if (mysql_real_connect(handle, server.host.c_str(), server.station_user.c_str(),
+                           server.station_password.c_str(), database->name().c_str(), 0, nullptr,
+                           0) == nullptr) {
         state.SkipWithError(mysql_error(handle));
         mysql_close(handle);
         return;

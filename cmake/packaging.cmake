@@ -2,7 +2,8 @@
 # share/kalimo, the desktop autostart entry, and the maintainer scripts that create the station
 # folder /var/lib/kalimo (its ownership and mode are explained in packaging/debian/postinst).
 
-install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/demo.sql DESTINATION share/kalimo)
+install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/demo.sql ${CMAKE_SOURCE_DIR}/db/station_account.sql
+        DESTINATION share/kalimo)
 # Absolute on purpose: desktop sessions look for autostart entries there whatever the prefix.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kalimo.desktop DESTINATION /etc/xdg/autostart)
 

@@ -7,7 +7,8 @@
 #                           port; any further arguments are extra mariadbd options (e.g. --max-connections=3000)
 # kalimo_db_stop            stop that server (safe to call twice, or when it never started)
 # kalimo_db_trap            stop the server on every exit path of the calling script
-# kalimo_db_load DB FILE... (re)create database DB and load the SQL files into it
+# kalimo_db_load DB FILE... (re)create database DB, load the SQL files into it, then give the station
+#                           account (the role of db/station_account.sql) its rights in it
 
 # What building the station and running it against a private server needs (scripts/demo)...
 KALIMO_PROGRAM_PACKAGES=(
@@ -24,6 +25,8 @@ KALIMO_PACKAGES=(
     dpkg-dev desktop-file-utils libglib2.0-bin adduser
     g++-mingw-w64-x86-64 wine wine64 clang-format
 )
+
+KALIMO_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 kalimo_log() {
     printf '[kalimo] %s\n' "$*" >&2
@@ -191,11 +194,30 @@ kalimo_db_start() {
     export KALIMO_TEST_DB_HOST=127.0.0.1
     export KALIMO_TEST_DB_USER=kalimo
     export KALIMO_TEST_DB_PASSWORD=kalimo
+    export KALIMO_TEST_STATION_USER=kalimo_poste
+    export KALIMO_TEST_STATION_PASSWORD=poste
 
+    # Two accounts, as a room has them: the scripts' own administrator (kalimo), which creates the
+    # databases and their rows, and the stations' account (kalimo_poste), which holds the role
+    # kalimo_station and nothing else; db/station_account.sql gives the role its rights in each
+    # database it is loaded into.
     local who
     for who in "'kalimo'@'127.0.0.1'" "'kalimo'@'localhost'"; do
         if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'kalimo'; GRANT ALL PRIVILEGES ON *.* TO $who WITH GRANT OPTION;"; then
             kalimo_log "could not create the kalimo user"
+            kalimo_db_stop
+            return 1
+        fi
+    done
+    # The administrator may give the role to accounts of its own (tests make some).
+    if ! kalimo_db_sql -e "CREATE ROLE IF NOT EXISTS kalimo_station; GRANT kalimo_station TO 'kalimo'@'127.0.0.1', 'kalimo'@'localhost' WITH ADMIN OPTION;"; then
+        kalimo_log "could not create the role kalimo_station"
+        kalimo_db_stop
+        return 1
+    fi
+    for who in "'kalimo_poste'@'%'" "'kalimo_poste'@'localhost'"; do
+        if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'poste'; GRANT kalimo_station TO $who; SET DEFAULT ROLE kalimo_station FOR $who;"; then
+            kalimo_log "could not create the station account kalimo_poste"
             kalimo_db_stop
             return 1
         fi
@@ -233,6 +255,7 @@ kalimo_db_stop() {
     wait "$pid" 2>/dev/null || true
     unset KALIMO_DB_DIR KALIMO_DB_SOCKET KALIMO_DB_PID MYSQL_TCP_PORT
     unset KALIMO_TEST_DB_HOST KALIMO_TEST_DB_USER KALIMO_TEST_DB_PASSWORD
+    unset KALIMO_TEST_STATION_USER KALIMO_TEST_STATION_PASSWORD
     return 0
 }
 
@@ -263,4 +286,9 @@ kalimo_db_load() {
             return 1
         fi
     done
+    # The stations reach it as kalimo_poste, through the role's rights in it.
+    if ! kalimo_db_sql "$db" <"$KALIMO_SCRIPTS/../db/station_account.sql"; then
+        kalimo_log "giving the station account its rights in $db failed"
+        return 1
+    fi
 }

@@ -30,10 +30,11 @@ kalimo_first_adapter_mac() {
 }
 
 # The station's configuration files: CR LF between lines, nothing after the last value. The server
-# is 127.0.0.1 (TCP: the client library takes the private server's port from MYSQL_TCP_PORT).
+# is 127.0.0.1 (TCP: the client library takes the private server's port from MYSQL_TCP_PORT), the
+# account the stations' one (kalimo_poste, with only the role kalimo_station).
 kalimo_write_station_files() {
     local dir="${1:?station folder}" db="${2:?database name}" mac="${3:-}"
-    printf '%s\r\n127.0.0.1\r\nkalimo\r\nkalimo' "$db" >"$dir/Configuration_Base_de_donnee.init"
+    printf '%s\r\n127.0.0.1\r\nkalimo_poste\r\nposte' "$db" >"$dir/Configuration_Base_de_donnee.init"
     if [ -n "$mac" ]; then
         printf '%s' "$mac" >"$dir/Configuration_Poste_MAC.init"
     else

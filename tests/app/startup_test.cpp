@@ -47,7 +47,7 @@ class StartUp : public StationTest {
         const std::string user = db->name() + "_b";
         db->exec("CREATE USER '" + user + "'@'%' IDENTIFIED BY 'x' WITH MAX_CONNECTIONS_PER_HOUR " +
                  std::to_string(connections));
-        db->exec("GRANT ALL ON `" + db->name() + "`.* TO '" + user + "'@'%'");
+        db->grant_station_role("'" + user + "'@'%'");
         db->write_database_file(user, "x");
         budget_user = user;
     }

@@ -167,3 +167,50 @@ TEST_F(DbLinkTest, NullReadsAsEmptyText) {
     EXPECT_STREQ(column(link, 7), "") << "a column past the end is empty, not a crash";
     EXPECT_EQ(fetch_row(link), Fetch::End);
 }
+
+// Every visitor can read the stations' password; these are what it must not let them do. The
+// station's own operations all run as this account in every database test.
+TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
+    // Another database of the same server, which the role was never given.
+    const std::string other = db->name() + "_other";
+    db->exec("CREATE DATABASE `" + other + "`; CREATE TABLE `" + other + "`.`tab_user` (`login_user` TEXT)");
+    struct Drop {
+        TestDatabase& db;
+        std::string sql;
+        ~Drop() { db.exec(sql); }
+    } drop{*db, "DROP DATABASE `" + other + "`"};
+    db->exec("INSERT INTO tab_user (login_user, status_user, temps_user) VALUES ('mdurand', 1, 60)");
+    db->exec("INSERT INTO tab_inscription_user (nom_inscription_user) VALUES ('DURAND')");
+    constexpr unsigned int table = 1142, column = 1143, database = 1044;
+    const struct {
+        std::string sql;
+        unsigned int error;
+    } refused[] = {
+        {"UPDATE `tab_user` SET `status_user`='3'", table},
+        {"UPDATE `tab_user` SET `temps_user`='9999'", table},
+        {"SELECT `adresse_inscription_user` FROM `tab_inscription_user`", column},
+        {"SELECT `tel_inscription_user` FROM `tab_inscription_user`", column},
+        {"SELECT `tel_port_inscription_user` FROM `tab_inscription_user`", column},
+        {"SELECT `mail_inscription_user` FROM `tab_inscription_user`", column},
+        {"SELECT `info_inscription_user` FROM `tab_inscription_user`", column},
+        {"SELECT * FROM `tab_inscription_user`", table},
+        {"UPDATE `tab_resa` SET `id_user_resa`='1'", column},
+        {"DELETE FROM `tab_resa`", table},
+        {"DELETE FROM `tab_user`", table},
+        {"TRUNCATE `tab_resa`", table},
+        {"DROP TABLE `tab_city`", table},
+        {"CREATE TABLE `kt_probe` (`a` INT)", table},
+        {"ALTER TABLE `tab_user` ADD `x` INT", table},
+        {"SELECT `login_user` FROM `" + other + "`.`tab_user`", table},
+        {"CREATE DATABASE `" + db->name() + "_x`", database},
+    };
+    for (const auto& statement : refused) {
+        LinkScope scope(link);
+        EXPECT_FALSE(run(link, statement.sql.c_str(), {})) << statement.sql;
+        EXPECT_EQ(mysql_errno(link.handle), statement.error) << statement.sql;
+    }
+    EXPECT_EQ(db->rows("SELECT status_user, temps_user FROM tab_user"),
+              (std::vector<std::vector<std::string>>{{"1", "60"}}));
+    EXPECT_EQ(db->count("tab_inscription_user"), 1);
+    EXPECT_EQ(db->count("tab_city"), 0) << "the table is still there";
+}

@@ -33,8 +33,9 @@ class RegistrationQueries : public ::testing::Test {
     // Nobody listens on this loopback address: the connection is refused at once.
     void point_at_dead_server() {
         const ServerAccess access = ServerAccess::from_environment();
-        folder.write_file("Configuration_Base_de_donnee.init",
-                          db->name() + "\r\n127.0.0.3\r\n" + access.user + "\r\n" + access.password);
+        folder.write_file("Configuration_Base_de_donnee.init", db->name() + "\r\n127.0.0.3\r\n" +
+                                                                   access.station_user + "\r\n" +
+                                                                   access.station_password);
     }
     // Texts in UTF-8, as the admin connection speaks.
     void add_account(const std::string& login, const std::string& nom, const std::string& prenom, char sexe,

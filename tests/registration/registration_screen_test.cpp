@@ -492,8 +492,9 @@ TEST_F(RegistrationScreen, AServerThatCannotBeReachedSendsTheVisitorToTheStaff) 
     open_form();
     fill_required();
     const ServerAccess access = ServerAccess::from_environment();
-    folder.write_file("Configuration_Base_de_donnee.init",
-                      db->name() + "\r\n127.0.0.3\r\n" + access.user + "\r\n" + access.password);
+    folder.write_file("Configuration_Base_de_donnee.init", db->name() + "\r\n127.0.0.3\r\n" +
+                                                               access.station_user + "\r\n" +
+                                                               access.station_password);
     validate();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], QStringLiteral("contacter l'animateur")) << "no candidate can be found free";

@@ -134,8 +134,8 @@ TEST_F(ConfigFaults, ADirectoryInPlaceOfTheDatabaseFileIsReportedWhenSetUpWrites
     auto* screen = window->parametrage()->ui();
     screen->Parametrage_edit_nom_table_bdd->setText(QString::fromStdString(db->name()));
     screen->Parametrage_edit_adresse_bdd->setText(QStringLiteral("127.0.0.1"));
-    screen->Parametrage_edit_nom_bdd->setText(QStringLiteral("kalimo"));
-    screen->Parametrage_edit_mdp_bdd->setText(QStringLiteral("kalimo"));
+    screen->Parametrage_edit_nom_bdd->setText(QStringLiteral("kalimo_poste"));
+    screen->Parametrage_edit_mdp_bdd->setText(QStringLiteral("poste"));
     screen->Bouton_valider_parametrage->click();
     EXPECT_EQ(messages,
               (std::vector<QString>{QStringLiteral("l'ecriture du fichier texte n'a pas reussi"),

@@ -250,10 +250,20 @@ bool PrivateServer::start(std::string& error) {
         const std::string user = env("KALIMO_TEST_DB_USER", "kalimo");
         const std::string password = env("KALIMO_TEST_DB_PASSWORD", "kalimo");
         const std::string who = "'" + user + "'@'%'";
-        if (root_scalar("CREATE OR REPLACE USER " + who + " IDENTIFIED BY '" + password + "'", error) ==
-                "!" ||
-            root_scalar("GRANT ALL PRIVILEGES ON *.* TO " + who, error) == "!") {
-            return false;
+        // As on the script's server: the administrator, and the stations' account with only the role
+        // that db/station_account.sql fills in each test database.
+        const std::string station = "'" + env("KALIMO_TEST_STATION_USER", "kalimo_poste") + "'@'%'";
+        const std::string station_password = env("KALIMO_TEST_STATION_PASSWORD", "poste");
+        for (const std::string& sql :
+             {"CREATE OR REPLACE USER " + who + " IDENTIFIED BY '" + password + "'",
+              "GRANT ALL PRIVILEGES ON *.* TO " + who + " WITH GRANT OPTION",
+              std::string("CREATE ROLE IF NOT EXISTS kalimo_station"),
+              "GRANT kalimo_station TO " + who + " WITH ADMIN OPTION",
+              "CREATE OR REPLACE USER " + station + " IDENTIFIED BY '" + station_password + "'",
+              "GRANT kalimo_station TO " + station, "SET DEFAULT ROLE kalimo_station FOR " + station}) {
+            if (root_scalar(sql, error) == "!") {
+                return false;
+            }
         }
     }
     return true;

@@ -81,7 +81,7 @@ class SetupScreen : public StationTest {
     }
     std::string good_database_file() const {
         const ServerAccess access = ServerAccess::from_environment();
-        return database_file_for(db->name(), access.user, access.password);
+        return database_file_for(db->name(), access.station_user, access.station_password);
     }
     void set_edits(const std::string& name, const std::string& host, const std::string& user,
                    const std::string& password) {
@@ -152,12 +152,12 @@ TEST_F(SetupScreen, CorrectedDatabaseValuesRestartTheStation) {
     with_database();
     const int free = add_free("Poste-02");
     const ServerAccess access = ServerAccess::from_environment();
-    db->write_database_file(access.user, "wrong");
+    db->write_database_file(access.station_user, "wrong");
     start();
     ASSERT_TRUE(setup_shown());
     ASSERT_EQ(names(), QStringList{no_connection});
 
-    set_edits(db->name(), access.host, access.user, access.password);
+    set_edits(db->name(), access.host, access.station_user, access.station_password);
     p()->Bouton_valider_parametrage->click();
     EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
     EXPECT_EQ(folder.read_file("Configuration_Base_de_donnee.init"), good_database_file());
@@ -204,9 +204,9 @@ TEST_F(SetupScreen, AKnownStationListsItsOwnNameFirstThenTheFreeOnes) {
     EXPECT_FALSE(p()->Parametrage_bouton_aide_adresse_mac->isHidden());
     EXPECT_EQ(p()->Parametrage_label_adresse_ip_lier->text(), QStringLiteral("192.168.10.21"));
     const ServerAccess access = ServerAccess::from_environment();
-    EXPECT_EQ(edits(),
-              (QStringList{QString::fromStdString(db->name()), QString::fromStdString(access.host),
-                           QString::fromStdString(access.user), QString::fromStdString(access.password)}));
+    EXPECT_EQ(edits(), (QStringList{QString::fromStdString(db->name()), QString::fromStdString(access.host),
+                                    QString::fromStdString(access.station_user),
+                                    QString::fromStdString(access.station_password)}));
     EXPECT_EQ(db->open_connections(), 0);
 
     // A usage the station does not know leaves the radio buttons as they are; a missing file empties the
@@ -375,7 +375,7 @@ TEST_F(SetupScreen, ValiderWithValuesThatReachNoServerReportsAndStays) {
     EXPECT_EQ(messages, std::vector<QString>{bad_configuration});
     const ServerAccess access = ServerAccess::from_environment();
     EXPECT_EQ(folder.read_file("Configuration_Base_de_donnee.init"),
-              database_file_for(db->name(), access.user, "wrong"));
+              database_file_for(db->name(), access.station_user, "wrong"));
     EXPECT_EQ(folder.read_file("Configuration_Poste_MAC.init"), kMac);
     EXPECT_EQ(all_records(), before);
     EXPECT_TRUE(setup_shown());
@@ -580,7 +580,7 @@ TEST_F(SetupScreen, APasswordWithPercentQuoteAndBackslashSurvivesTheFileAndTheCo
         std::string sql;
         ~DropUser() { db.exec(sql); }
     } drop{*db, "DROP USER IF EXISTS " + sql_quoted(user) + "@'127.0.0.1'"};
-    db->exec("GRANT ALL ON `" + db->name() + "`.* TO " + sql_quoted(user) + "@'127.0.0.1'");
+    db->grant_station_role(sql_quoted(user) + "@'127.0.0.1'");
     const int chosen = add_free("Poste-02");
     start();
     open_setup_after_sign_in();

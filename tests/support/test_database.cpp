@@ -133,6 +133,8 @@ ServerAccess ServerAccess::from_environment() {
     access.host = env("KALIMO_TEST_DB_HOST", "127.0.0.1");
     access.user = env("KALIMO_TEST_DB_USER", "kalimo");
     access.password = env("KALIMO_TEST_DB_PASSWORD", "kalimo");
+    access.station_user = env("KALIMO_TEST_STATION_USER", "kalimo_poste");
+    access.station_password = env("KALIMO_TEST_STATION_PASSWORD", "poste");
     access.port = static_cast<unsigned int>(std::strtoul(env("MYSQL_TCP_PORT", "3306").c_str(), nullptr, 10));
     return access;
 }
@@ -205,19 +207,35 @@ TestDatabase::TestDatabase() {
     run_all(admin_, "DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
                         "` CHARACTER SET latin1; USE `" + name_ + "`;");
     run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));
+    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/station_account.sql"));
 }
 
 TestDatabase::~TestDatabase() {
-    if (admin_ != nullptr) {
-        const std::string drop = "DROP DATABASE IF EXISTS `" + name_ + "`";
-        mysql_real_query(admin_, drop.c_str(), drop.size());
-        mysql_close(admin_);
+    if (admin_ == nullptr) {
+        return;
     }
+    // A dropped database keeps its table grants: the role's are taken back first, so that the
+    // server's grant tables do not grow with every test.
+    try {
+        for (const auto& row : rows("SELECT Table_name FROM mysql.tables_priv WHERE Db='" + name_ +
+                                    "' AND User='kalimo_station'")) {
+            run_all(admin_, "REVOKE ALL PRIVILEGES ON `" + name_ + "`.`" + row[0] + "` FROM kalimo_station");
+        }
+    } catch (const std::exception&) {
+        // What cannot be taken back names a database that is gone: harmless.
+    }
+    const std::string drop = "DROP DATABASE IF EXISTS `" + name_ + "`";
+    mysql_real_query(admin_, drop.c_str(), drop.size());
+    mysql_close(admin_);
 }
 
 void TestDatabase::write_database_file() const {
     const ServerAccess access = ServerAccess::from_environment();
-    write_database_file(access.user, access.password);
+    write_database_file(access.station_user, access.station_password);
+}
+
+void TestDatabase::grant_station_role(const std::string& account) {
+    exec("GRANT kalimo_station TO " + account + "; SET DEFAULT ROLE kalimo_station FOR " + account);
 }
 
 void TestDatabase::write_database_file(const std::string& user, const std::string& password) const {

@@ -17,8 +17,11 @@
 // mode makes the server unavailable: the tests never fall back on the script's server.
 struct ServerAccess {
     std::string host;
-    std::string user;
+    std::string user; // the scripts' administrator: databases, rows, accounts
     std::string password;
+    // The stations' account, which holds only the role kalimo_station (db/station_account.sql).
+    std::string station_user;
+    std::string station_password;
     unsigned int port = 0;
     static ServerAccess from_environment();
 };
@@ -57,9 +60,12 @@ class TestDatabase {
     TestDatabase& operator=(const TestDatabase&) = delete;
 
     const std::string& name() const { return name_; }
-    // Writes the database file (in the current folder) that reaches this database.
+    // Writes the database file (in the current folder) that reaches this database as the stations'
+    // account, or as another one.
     void write_database_file() const;
     void write_database_file(const std::string& user, const std::string& password) const;
+    // Gives an account ('name'@'host', quoted) the stations' role, as its default.
+    void grant_station_role(const std::string& account);
 
     // Statements and queries on an administrative connection that speaks UTF-8.
     void exec(const std::string& sql);
