@@ -147,7 +147,21 @@ SessionRecord settle_session_record(DbLink& link, const SessionRecord& left) {
     SessionRecord kept;
     bool server_takes = true;
     for (const PendingClose& close : left.pending) {
-        if (server_takes &&
+        if (!server_takes) {
+            kept.pending.push_back(close);
+            continue;
+        }
+        // The close statement rewrites whatever row it names: it is sent only for a row still open
+        // for the account the record gives. A row closed meanwhile (by staff), gone, or another
+        // account's is dropped, as is a duration no session of this station can have had.
+        if (close.duration_minutes < 0 || close.duration_minutes > max_settled_minutes) {
+            continue;
+        }
+        const RowState state = session_row_state(link, close.id_user, close.id_resa);
+        if (state == RowState::Closed || state == RowState::Gone) {
+            continue;
+        }
+        if (state == RowState::Open &&
             close_session_row(link, close.duration_minutes, close.closing_status, close.id_resa)) {
             continue;
         }

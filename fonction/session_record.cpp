@@ -29,7 +29,9 @@ namespace {
 // A write cut short leaves this behind; the next write truncates it, and the reader never looks at it.
 const std::string temporary_name = std::string(session_record_file_name) + ".tmp";
 
-const char* const header_line = "Kalimo session record 1";
+const char* const header_line = "Kalimo session record 2";
+// Its pending lines lack the account: they are skipped.
+const char* const first_header_line = "Kalimo session record 1";
 
 // The largest whole record with max_pending_closes closes is about 35 kB.
 constexpr std::size_t max_record_bytes = 64 * 1024;
@@ -74,9 +76,16 @@ bool valid_open(const OpenSession& open) {
            valid_time(open.opened) && valid_time(open.last_alive);
 }
 
-bool valid_pending(const PendingClose& close) {
+// What a pending line may say. A longer duration is read, and left to the settlement to drop: the
+// rest of the record is still worth settling.
+bool well_formed_pending(const PendingClose& close) {
     return close.duration_minutes >= 0 && (close.closing_status == 1 || close.closing_status == 2) &&
-           close.id_resa >= 1;
+           close.id_resa >= 1 && close.id_user >= 1;
+}
+
+// What the station itself writes.
+bool valid_pending(const PendingClose& close) {
+    return well_formed_pending(close) && close.duration_minutes <= max_settled_minutes;
 }
 
 // ---- Text ----
@@ -98,7 +107,7 @@ std::string record_text(const SessionRecord& record) {
     }
     for (const PendingClose& c : record.pending) {
         text += "pending " + std::to_string(c.duration_minutes) + ' ' + std::to_string(c.closing_status) +
-                ' ' + std::to_string(c.id_resa) + "\r\n";
+                ' ' + std::to_string(c.id_resa) + ' ' + std::to_string(c.id_user) + "\r\n";
     }
     return text + "end\r\n";
 }
@@ -162,8 +171,15 @@ bool parse_open(const std::vector<std::string>& f, OpenSession& o) {
 }
 
 bool parse_pending(const std::vector<std::string>& f, PendingClose& c) {
+    return f.size() == 5 && parse_int(f[1], c.duration_minutes) && parse_int(f[2], c.closing_status) &&
+           parse_int(f[3], c.id_resa) && parse_int(f[4], c.id_user) && well_formed_pending(c);
+}
+
+// A version 1 pending line, well formed: read and let go.
+bool parse_first_pending(const std::vector<std::string>& f) {
+    PendingClose c{};
     return f.size() == 4 && parse_int(f[1], c.duration_minutes) && parse_int(f[2], c.closing_status) &&
-           parse_int(f[3], c.id_resa) && valid_pending(c);
+           parse_int(f[3], c.id_resa);
 }
 
 // The whole file's bytes: a header, the body lines, "end", each ending with CR LF (LF alone is taken
@@ -171,6 +187,7 @@ bool parse_pending(const std::vector<std::string>& f, PendingClose& c) {
 bool parse_record(const std::string& bytes, SessionRecord& record) {
     std::size_t at = 0;
     bool first = true;
+    bool first_version = false;
     while (at < bytes.size()) {
         const std::size_t lf = bytes.find('\n', at);
         if (lf == std::string::npos) {
@@ -182,7 +199,8 @@ bool parse_record(const std::string& bytes, SessionRecord& record) {
             line.pop_back();
         }
         if (first) {
-            if (line != header_line) {
+            first_version = line == first_header_line;
+            if (line != header_line && !first_version) {
                 return false;
             }
             first = false;
@@ -198,6 +216,10 @@ bool parse_record(const std::string& bytes, SessionRecord& record) {
                 return false;
             }
             record.open = open;
+        } else if (fields[0] == "pending" && first_version) {
+            if (!parse_first_pending(fields)) {
+                return false;
+            }
         } else if (fields[0] == "pending") {
             PendingClose close{};
             if (record.pending.size() >= max_pending_closes || !parse_pending(fields, close)) {
@@ -338,8 +360,8 @@ int lived_minutes(const LocalTime& opened, const LocalTime& last_alive) {
 
 PendingClose close_of(const OpenSession& session) {
     if (session.closing_status == 2) {
-        return PendingClose{0, 2, session.id_resa};
+        return PendingClose{0, 2, session.id_resa, session.id_user};
     }
     return PendingClose{lived_minutes(session.opened, session.last_alive), session.closing_status,
-                        session.id_resa};
+                        session.id_resa, session.id_user};
 }

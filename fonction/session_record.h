@@ -6,13 +6,18 @@
 // replaced whole (temporary file, flushed to disk, renamed over it), so that a power cut leaves the
 // old record or the new one. Lines end with CR LF:
 //
-//   Kalimo session record 1
+//   Kalimo session record 2
 //   open <id_resa> <id_user> <closing_status> <YYYY-MM-DD HH:MM:SS opened> <YYYY-MM-DD HH:MM:SS last alive>
-//   pending <duration_minutes> <closing_status> <id_resa>
+//   pending <duration_minutes> <closing_status> <id_resa> <id_user>
 //   end
 //
 // with at most one open line, any number of pending lines (up to max_pending_closes), and the end
-// line last, so that a record cut short is told from a whole one.
+// line last, so that a record cut short is told from a whole one. A record of version 1 (pending
+// lines without their account) is read for its open line; its pending lines cannot be checked
+// against their account, and are dropped.
+//
+// Whoever could write the file is not trusted with the rows it names: a close is sent only for a row
+// the server still has open for the account the record names, with a duration of at most a day.
 #pragma once
 
 #include "platform/platform.h"
@@ -25,9 +30,10 @@ extern const char* const session_record_file_name; // "Session_en_cours.init"
 
 // A close the server did not take: sent again, unchanged, until it does.
 struct PendingClose {
-    int duration_minutes; // 0 or more
+    int duration_minutes; // 0 to max_settled_minutes
     int closing_status;   // 1 visitor, 2 staff
     int id_resa;          // 1 or more
+    int id_user;          // the account whose session it closes, 1 or more
 };
 
 struct OpenSession {
@@ -49,7 +55,8 @@ struct SessionRecord {
 constexpr std::size_t max_pending_closes = 1000;
 
 // A settled duration is at most one day: a longer one comes from a clock set forward (a station
-// starting on a reset date, corrected later), not from a visit.
+// starting on a reset date, corrected later), or from a record someone wrote, not from a visit. A
+// close kept for later is held to it too.
 constexpr int max_settled_minutes = 24 * 60;
 
 enum class RecordRead { Absent, Read, Unreadable };

@@ -5,6 +5,8 @@
 #include "fonction/station_queries.h"
 #include "platform/platform.h"
 
+#include <algorithm>
+
 StationWorker::StationWorker(ServerHealth& health, WorkerMode mode) : mode_(mode) {
     // The worker's link is the probe that tells when a lost server answers again: it always tries.
     link_.health = &health;
@@ -204,9 +206,12 @@ void StationWorker::close_session(const PendingClose& close) {
         const bool taken =
             close_session_row(link_, close.duration_minutes, close.closing_status, close.id_resa);
         const std::lock_guard<std::mutex> lock(mutex_);
-        // A row that was never written (id 0) has nothing to close later.
+        // A row that was never written (id 0) has nothing to close later; what is kept is held to
+        // what the record may say (a session of more than a day is settled as a day).
         if (!taken && close.id_resa > 0) {
-            pending_.push_back(close);
+            PendingClose kept = close;
+            kept.duration_minutes = std::min(std::max(kept.duration_minutes, 0), max_settled_minutes);
+            pending_.push_back(kept);
         }
         save_record();
     });

@@ -397,8 +397,8 @@ void Sessions::end_session() {
         session_.elapsed_seconds = 0;
         session_.closing_status = 2;
     }
-    worker_.close_session(
-        PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status, session_.id_resa});
+    worker_.close_session(PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status,
+                                       session_.id_resa, session_.id_user});
     poll_in_flight_ = false;
     clear_warning();
     window_.start_station();

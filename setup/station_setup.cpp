@@ -147,8 +147,8 @@ void StationSetup::Paramtres1Click() {
     }
     session_.elapsed_seconds = 0;
     session_.closing_status = 2;
-    worker_.close_session(
-        PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status, session_.id_resa});
+    worker_.close_session(PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status,
+                                       session_.id_resa, session_.id_user});
     // The row is closed: nothing may close it a second time.
     session_.id_resa = 0;
     window_.restore_from_tray();

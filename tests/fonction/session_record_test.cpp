@@ -17,14 +17,14 @@ SessionRecord full_record() {
     SessionRecord record;
     record.open =
         OpenSession{4711, 815, 1, LocalTime{2024, 2, 29, 23, 59, 7}, LocalTime{2024, 3, 1, 0, 41, 58}};
-    record.pending = {PendingClose{42, 1, 2147483647}, PendingClose{0, 2, 9}};
+    record.pending = {PendingClose{42, 1, 2147483647, 77}, PendingClose{0, 2, 9, 2147483647}};
     return record;
 }
 
-const std::string kFullRecordBytes = "Kalimo session record 1\r\n"
+const std::string kFullRecordBytes = "Kalimo session record 2\r\n"
                                      "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\n"
-                                     "pending 42 1 2147483647\r\n"
-                                     "pending 0 2 9\r\n"
+                                     "pending 42 1 2147483647 77\r\n"
+                                     "pending 0 2 9 2147483647\r\n"
                                      "end\r\n";
 
 class SessionRecordFile : public ::testing::Test {
@@ -55,13 +55,15 @@ TEST_F(SessionRecordFile, ARoundTripKeepsEveryFieldInTheDocumentedFormat) {
     EXPECT_EQ(record.pending[0].duration_minutes, 42);
     EXPECT_EQ(record.pending[0].closing_status, 1);
     EXPECT_EQ(record.pending[0].id_resa, 2147483647);
+    EXPECT_EQ(record.pending[0].id_user, 77);
     EXPECT_EQ(record.pending[1].duration_minutes, 0);
     EXPECT_EQ(record.pending[1].closing_status, 2);
     EXPECT_EQ(record.pending[1].id_resa, 9);
+    EXPECT_EQ(record.pending[1].id_user, 2147483647);
 
     // Only closes, then only an open session: each part stands alone.
     SessionRecord closes_only;
-    closes_only.pending = {PendingClose{3, 1, 5}};
+    closes_only.pending = {PendingClose{3, 1, 5, 6}};
     ASSERT_TRUE(write_session_record(closes_only));
     ASSERT_EQ(read(), RecordRead::Read);
     EXPECT_FALSE(record.open);
@@ -89,7 +91,7 @@ TEST_F(SessionRecordFile, AnEmptyRecordRemovesTheFileAndNoFileReadsAsAbsent) {
 }
 
 TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
-    const std::string head = "Kalimo session record 1\r\n";
+    const std::string head = "Kalimo session record 2\r\n";
     const std::string open = "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\n";
     std::string all_bytes;
     for (int b = 0; b < 256; ++b) {
@@ -97,7 +99,7 @@ TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
     }
     std::string too_many = head;
     for (std::size_t i = 0; i <= max_pending_closes; ++i) {
-        too_many += "pending 1 1 " + std::to_string(i + 1) + "\r\n";
+        too_many += "pending 1 1 " + std::to_string(i + 1) + " 3\r\n";
     }
     too_many += "end\r\n";
     const std::vector<std::string> files = {
@@ -106,8 +108,8 @@ TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
         std::string(3 * 1024 * 1024, 'A'),
         head + std::string(1024 * 1024, '\0'),
         "kalimo\r\n127.0.0.1\r\nstation\r\nsecret", // a configuration file copied over it
-        "Kalimo session record 2\r\n" + open + "end\r\n",
-        "kalimo session record 1\r\n" + open + "end\r\n",
+        "Kalimo session record 3\r\n" + open + "end\r\n",
+        "kalimo session record 2\r\n" + open + "end\r\n",
         head + open,                    // no end line
         head + "end\r\ntrailing\r\n",   // something after the end
         head + open + open + "end\r\n", // two open sessions
@@ -121,14 +123,16 @@ TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
         head + "open 4711 815 1 2024-02-29 23:59:07 2024-13-01 00:41:58\r\nend\r\n",
         head + "open 4711 815 1 2024-2-29 23:59:07 2024-03-01 00:41:58\r\nend\r\n",
         head + "open 4711  815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\nend\r\n",
-        head + "pending 42 1 2147483648\r\nend\r\n",
-        head + "pending 42 1 99999999999999999999\r\nend\r\n",
-        head + "pending +42 1 7\r\nend\r\n",
-        head + "pending 42 0 7\r\nend\r\n",
-        head + "pending 42 1 0x7\r\nend\r\n",
-        head + "pending 42 1 7 \r\nend\r\n",
-        head + "pending 4\xc2\xb2 1 7\r\nend\r\n",
-        head + "pending 42 1 '; DROP TABLE tab_resa; --\r\nend\r\n",
+        head + "pending 42 1 2147483648 3\r\nend\r\n",
+        head + "pending 42 1 99999999999999999999 3\r\nend\r\n",
+        head + "pending +42 1 7 3\r\nend\r\n",
+        head + "pending 42 0 7 3\r\nend\r\n",
+        head + "pending 42 1 7\r\nend\r\n",   // no account
+        head + "pending 42 1 7 0\r\nend\r\n", // nobody's
+        head + "pending 42 1 0x7 3\r\nend\r\n",
+        head + "pending 42 1 7 3 \r\nend\r\n",
+        head + "pending 4\xc2\xb2 1 7 3\r\nend\r\n",
+        head + "pending 42 1 7 '; DROP TABLE tab_resa; --\r\nend\r\n",
         head + "fermer 42 1 7\r\nend\r\n",
         too_many,
     };
@@ -143,20 +147,40 @@ TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
         folder.write_file(kRecord, kFullRecordBytes.substr(0, length));
         EXPECT_EQ(read(), RecordRead::Unreadable) << "cut at " << length;
     }
-    folder.write_file(kRecord, head + "pending 42 1 7\nend\n");
+    folder.write_file(kRecord, head + "pending 42 1 7 3\nend\n");
     EXPECT_EQ(read(), RecordRead::Read) << "line feeds alone, as an editor may leave them";
+}
+
+TEST_F(SessionRecordFile, ARecordOfTheFirstVersionKeepsItsOpenSessionAndDropsItsUncheckableCloses) {
+    folder.write_file(kRecord, "Kalimo session record 1\r\n"
+                               "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\n"
+                               "pending 42 1 7\r\n"
+                               "end\r\n");
+    ASSERT_EQ(read(), RecordRead::Read);
+    ASSERT_TRUE(record.open);
+    EXPECT_EQ(record.open->id_user, 815);
+    EXPECT_TRUE(record.pending.empty());
+    folder.write_file(kRecord, "Kalimo session record 1\r\npending 42 1 7 3\r\nend\r\n");
+    EXPECT_EQ(read(), RecordRead::Unreadable) << "a first-version line is whole, or the record is not";
+    // A duration no session has is read, for the settlement to drop; the station never writes one.
+    folder.write_file(kRecord, "Kalimo session record 2\r\npending 99999 1 7 3\r\nend\r\n");
+    ASSERT_EQ(read(), RecordRead::Read);
+    EXPECT_EQ(record.pending.at(0).duration_minutes, 99999);
+    EXPECT_FALSE(write_session_record(record));
 }
 
 TEST_F(SessionRecordFile, AValueOutOfRangeIsNotWrittenAndTheRecordStaysAsItWas) {
     ASSERT_TRUE(write_session_record(full_record()));
-    std::vector<SessionRecord> bad(6, full_record());
+    std::vector<SessionRecord> bad(8, full_record());
     bad[0].open->id_resa = 0;
     bad[1].open->closing_status = 0;
     bad[2].open->last_alive.day = 31; // 31 March exists, 31 February not
     bad[2].open->last_alive.month = 2;
     bad[3].pending[1].duration_minutes = -1;
     bad[4].pending[0].closing_status = 3;
-    bad[5].pending.assign(max_pending_closes + 1, PendingClose{1, 1, 1});
+    bad[5].pending.assign(max_pending_closes + 1, PendingClose{1, 1, 1, 1});
+    bad[6].pending[0].id_user = 0;
+    bad[7].pending[0].duration_minutes = max_settled_minutes + 1;
     for (const SessionRecord& r : bad) {
         EXPECT_FALSE(write_session_record(r));
         EXPECT_EQ(folder.read_file(kRecord), kFullRecordBytes);
@@ -171,9 +195,9 @@ TEST_F(SessionRecordFile, ALeftoverTemporaryFileChangesNothing) {
     ASSERT_EQ(read(), RecordRead::Read);
     EXPECT_EQ(record.open->id_resa, 4711);
     SessionRecord next;
-    next.pending = {PendingClose{7, 1, 12}};
+    next.pending = {PendingClose{7, 1, 12, 3}};
     ASSERT_TRUE(write_session_record(next));
-    EXPECT_EQ(folder.read_file(kRecord), "Kalimo session record 1\r\npending 7 1 12\r\nend\r\n");
+    EXPECT_EQ(folder.read_file(kRecord), "Kalimo session record 2\r\npending 7 1 12 3\r\nend\r\n");
     EXPECT_FALSE(folder.exists(kTemporary));
     ASSERT_EQ(read(), RecordRead::Read);
     ASSERT_EQ(record.pending.size(), 1u);
@@ -212,12 +236,12 @@ TEST(SessionRecordMinutes, LivedMinutesCountsWholeMinutesAcrossDaysAndClampsNons
     }
     const OpenSession staff{5, 6, 2, {2026, 3, 7, 10, 0, 0}, {2026, 3, 7, 12, 0, 0}};
     const PendingClose staff_close = close_of(staff);
-    EXPECT_EQ(
-        (std::vector<int>{staff_close.duration_minutes, staff_close.closing_status, staff_close.id_resa}),
-        (std::vector<int>{0, 2, 5}));
+    EXPECT_EQ((std::vector<int>{staff_close.duration_minutes, staff_close.closing_status, staff_close.id_resa,
+                                staff_close.id_user}),
+              (std::vector<int>{0, 2, 5, 6}));
     const OpenSession visitor{5, 6, 1, {2026, 3, 7, 10, 0, 0}, {2026, 3, 7, 12, 0, 0}};
     const PendingClose visitor_close = close_of(visitor);
     EXPECT_EQ((std::vector<int>{visitor_close.duration_minutes, visitor_close.closing_status,
-                                visitor_close.id_resa}),
-              (std::vector<int>{120, 1, 5}));
+                                visitor_close.id_resa, visitor_close.id_user}),
+              (std::vector<int>{120, 1, 5, 6}));
 }

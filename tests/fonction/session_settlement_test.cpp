@@ -87,7 +87,8 @@ TEST_F(SessionSettlement, PendingClosesAreSentAndTheRefusedOneAndThoseAfterItAre
     db->exec("CREATE TRIGGER refuse_close BEFORE UPDATE ON tab_resa FOR EACH ROW BEGIN IF OLD.id_resa = " +
              std::to_string(refused) + " THEN SIGNAL SQLSTATE '45000'; END IF; END");
     SessionRecord left;
-    left.pending = {PendingClose{12, 1, first}, PendingClose{0, 2, refused}, PendingClose{30, 1, after}};
+    left.pending = {PendingClose{12, 1, first, 3}, PendingClose{0, 2, refused, 4},
+                    PendingClose{30, 1, after, 5}};
     left.open = open_session(open, 6, 1);
     const SessionRecord kept = settle_session_record(link, left);
     EXPECT_EQ(ids_of(kept.pending), (std::vector<int>{refused, after}));
@@ -108,13 +109,31 @@ TEST_F(SessionSettlement, PendingClosesAreSentAndTheRefusedOneAndThoseAfterItAre
     EXPECT_EQ(db->open_connections(), 0);
 }
 
+// Whoever could write the record chose these: none of them may rewrite a row.
+TEST_F(SessionSettlement, AClosesRowMustBeOpenForItsAccountAndItsDurationAtMostADay) {
+    const int another_account = add_resa(8);
+    const int closed_by_staff = add_resa(3, 1, 25);
+    const int too_long = add_resa(3);
+    const int good = add_resa(3);
+    SessionRecord left;
+    left.pending = {PendingClose{1, 1, another_account, 3}, PendingClose{0, 1, closed_by_staff, 3},
+                    PendingClose{max_settled_minutes + 1, 1, too_long, 3}, PendingClose{5, 1, 999999, 3},
+                    PendingClose{max_settled_minutes, 1, good, 3}};
+    EXPECT_TRUE(settle_session_record(link, left).empty()) << "dropped, not kept for later";
+    EXPECT_EQ(resa_rows(), (Rows{{std::to_string(another_account), "90", "0"},
+                                 {std::to_string(closed_by_staff), "25", "1"},
+                                 {std::to_string(too_long), "90", "0"},
+                                 {std::to_string(good), "1440", "1"}}));
+    EXPECT_EQ(db->open_connections(), 0);
+}
+
 TEST_F(SessionSettlement, WhenTheServerCannotTellEverythingIsKept) {
     const int open = add_resa(3);
     const int pending = add_resa(4);
     const Rows before = resa_rows();
     SessionRecord left;
     left.open = open_session(open, 3, 1);
-    left.pending = {PendingClose{8, 1, pending}};
+    left.pending = {PendingClose{8, 1, pending, 4}};
 
     folder.write_file("Configuration_Base_de_donnee.init", "absente\r\n127.0.0.1\r\nkalimo\r\nfaux");
     SessionRecord kept = settle_session_record(link, left);

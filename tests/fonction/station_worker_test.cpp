@@ -101,7 +101,7 @@ TEST_F(WorkerThread, RequestsRunInOrderAndTheirResultsComeBackOnTheCallersThread
     ASSERT_TRUE(worker->record().open.has_value());
     EXPECT_EQ(worker->record().open->id_resa, id_resa);
 
-    worker->close_session(PendingClose{3, 1, id_resa});
+    worker->close_session(PendingClose{3, 1, id_resa, 7});
     settle();
     EXPECT_EQ(row(id_resa), (std::vector<std::string>{"3", "1"}));
     EXPECT_TRUE(worker->record().empty());
@@ -112,7 +112,7 @@ TEST_F(WorkerThread, AServerThatIsGoneFailsTheWindowsLinkAtOnceUntilTheWorkerRea
     const std::string good = folder.read_file("Configuration_Base_de_donnee.init");
     // No server answers on this address: the worker's attempt fails and tells the window's link.
     folder.write_file("Configuration_Base_de_donnee.init", db->name() + "\r\n127.0.0.1\r\nkalimo\r\nfaux");
-    worker->close_session(PendingClose{5, 1, id_resa});
+    worker->close_session(PendingClose{5, 1, id_resa, 7});
     worker->beat(id_computer);
     settle();
     EXPECT_EQ(beats, std::vector<bool>{false});
