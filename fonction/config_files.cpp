@@ -2,11 +2,13 @@
 
 #include "fonction/network.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 const char* const database_file_name = "Configuration_Base_de_donnee.init";
+const char* const server_authority_file_name = "Autorite_Base_de_donnee.pem";
 const char* const station_file_name = "Configuration_Poste_MAC.init";
 
 namespace {
@@ -131,4 +133,14 @@ void write_station_file(const char* mac) {
         return;
     }
     std::fputs(mac, file.handle);
+}
+
+bool server_authority_present() {
+    errno = 0;
+    std::FILE* file = std::fopen(server_authority_file_name, "rb");
+    if (file != nullptr) {
+        std::fclose(file);
+        return true;
+    }
+    return errno != ENOENT;
 }

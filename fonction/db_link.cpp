@@ -95,6 +95,15 @@ void open_link(DbLink& link, int& connect_status) {
     mysql_options(link.handle, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
     // latin1 on the server is Windows-1252, the stations' code page.
     mysql_options(link.handle, MYSQL_SET_CHARSET_NAME, "latin1");
+    // Encrypted whenever the server offers it. With the server's authority beside the database file,
+    // only a server that proves itself against it, under the name the file gives, is spoken to; one
+    // that offers no encryption then is refused too.
+    mysql_ssl_set(link.handle, nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (server_authority_present()) {
+        const my_bool verify = 1;
+        mysql_options(link.handle, MYSQL_OPT_SSL_CA, server_authority_file_name);
+        mysql_options(link.handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
+    }
     const ServerHealth::Moment started = std::chrono::steady_clock::now();
     // An empty password is passed as "", never NULL (NULL would make the library read MYSQL_PWD).
     link.connected = mysql_real_connect(link.handle, host.c_str(), user.c_str(), password.c_str(),

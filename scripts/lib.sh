@@ -22,7 +22,7 @@ KALIMO_PACKAGES=(
     "${KALIMO_PROGRAM_PACKAGES[@]}"
     libgtest-dev libgmock-dev libbenchmark-dev
     x11-apps xdotool x11-utils x11-xserver-utils openbox
-    dpkg-dev desktop-file-utils libglib2.0-bin adduser
+    dpkg-dev desktop-file-utils libglib2.0-bin adduser openssl
     g++-mingw-w64-x86-64 wine wine64 clang-format
 )
 

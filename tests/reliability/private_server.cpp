@@ -134,6 +134,53 @@ std::unique_ptr<PrivateServer> PrivateServer::start_new(const std::vector<std::s
     return server;
 }
 
+std::unique_ptr<PrivateServer> PrivateServer::start_new_tls(std::string& error) {
+    std::unique_ptr<PrivateServer> server(new PrivateServer({}));
+    server->tls_ = true;
+    if (!server->initialise(error) || !server->start(error)) {
+        return nullptr;
+    }
+    return server;
+}
+
+// Both authorities and the server's certificate for host_, with openssl; elliptic-curve keys, which
+// take no time to make.
+bool PrivateServer::make_certificates(std::string& error) {
+    const std::string openssl = first_executable({"/usr/bin/openssl", "/usr/local/bin/openssl"});
+    if (openssl.empty()) {
+        error = "openssl is not installed";
+        return false;
+    }
+    const std::string log = dir_ + "/openssl.log";
+    auto run_tool = [&](std::vector<std::string> args) {
+        args.insert(args.begin(), openssl);
+        const pid_t pid = spawn(args, log);
+        int status = 0;
+        return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    };
+    const std::vector<std::string> key = {"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                                          "-nodes"};
+    auto authority = [&](const std::string& name, const std::string& subject) {
+        std::vector<std::string> args = {"req", "-x509", "-days", "3650", "-subj", subject};
+        args.insert(args.end(), key.begin(), key.end());
+        args.insert(args.end(), {"-keyout", dir_ + "/" + name + ".key", "-out", dir_ + "/" + name + ".pem"});
+        return run_tool(args);
+    };
+    std::ofstream(dir_ + "/server.ext", std::ios::trunc) << "subjectAltName=IP:" << host_ << "\n";
+    std::vector<std::string> request = {"req", "-subj", "/CN=" + host_};
+    request.insert(request.end(), key.begin(), key.end());
+    request.insert(request.end(), {"-keyout", dir_ + "/server.key", "-out", dir_ + "/server.csr"});
+    if (!authority("ca", "/CN=Kalimo test authority") || !authority("foreign-ca", "/CN=Another authority") ||
+        !run_tool(request) ||
+        !run_tool({"x509", "-req", "-days", "3650", "-in", dir_ + "/server.csr", "-CA", dir_ + "/ca.pem",
+                   "-CAkey", dir_ + "/ca.key", "-CAcreateserial", "-extfile", dir_ + "/server.ext", "-out",
+                   dir_ + "/server.pem"})) {
+        error = "the certificates could not be made: " + slurp(log);
+        return false;
+    }
+    return true;
+}
+
 PrivateServer* PrivateServer::shared(std::string& error) {
     static std::unique_ptr<PrivateServer> server;
     static std::string failure;
@@ -209,6 +256,9 @@ bool PrivateServer::start(std::string& error) {
             }
             ::close(probe);
             host_ = candidate;
+            if (tls_ && !make_certificates(error)) {
+                return false;
+            }
         }
         const std::string log = dir_ + "/error.log";
         std::ofstream(log, std::ios::trunc).close();
@@ -227,6 +277,11 @@ bool PrivateServer::start(std::string& error) {
             argv.push_back(option);
         }
         argv.insert(argv.end(), options_.begin(), options_.end());
+        if (tls_) {
+            argv.push_back("--ssl-ca=" + authority_file());
+            argv.push_back("--ssl-cert=" + dir_ + "/server.pem");
+            argv.push_back("--ssl-key=" + dir_ + "/server.key");
+        }
         pid_ = spawn(argv, dir_ + "/server.out");
         if (pid_ < 0) {
             error = "cannot start mariadbd";

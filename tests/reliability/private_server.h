@@ -29,6 +29,11 @@ class PrivateServer {
     // nullptr (and `error` set) when it cannot be started.
     static std::unique_ptr<PrivateServer> start_new(const std::vector<std::string>& options,
                                                     std::string& error);
+    // A server that offers TLS, its certificate naming its own address and signed by an authority made
+    // for it (authority_file); foreign_authority_file is another authority, which signed nothing of it.
+    static std::unique_ptr<PrivateServer> start_new_tls(std::string& error);
+    std::string authority_file() const { return dir_ + "/ca.pem"; }
+    std::string foreign_authority_file() const { return dir_ + "/foreign-ca.pem"; }
     ~PrivateServer();
     PrivateServer(const PrivateServer&) = delete;
     PrivateServer& operator=(const PrivateServer&) = delete;
@@ -54,6 +59,7 @@ class PrivateServer {
   private:
     explicit PrivateServer(std::vector<std::string> options) : options_(std::move(options)) {}
     bool initialise(std::string& error);
+    bool make_certificates(std::string& error);
     bool wait_until_ready(std::string& error);
     std::string root_scalar(const std::string& sql, std::string& error);
 
@@ -62,6 +68,7 @@ class PrivateServer {
     std::string host_;
     pid_t pid_ = -1;
     long long own_selects_ = 0;
+    bool tls_ = false;
 };
 
 // Points TestDatabase (and so the database files it writes) at another host for a scope.

@@ -1,5 +1,6 @@
 // The station against a server that goes away, comes back, never answers or is misconfigured. The
 // server here is the test's own: stopping the shared one would break every other test.
+#include "fonction/config_files.h"
 #include "fonction/db_link.h"
 #include "fonction/registration_queries.h"
 #include "fonction/session_queries.h"
@@ -17,8 +18,14 @@
 #include <QLabel>
 #include <QSignalBlocker>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -457,4 +464,109 @@ TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAnd
         EXPECT_TRUE(errors.empty());
         EXPECT_EQ(server->connections_settled(baseline), baseline);
     }
+}
+
+namespace {
+
+// The link to a server that offers TLS: encrypted whatever the station has, verified when the
+// server's authority is beside its files.
+class EncryptedLink : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() { server = PrivateServer::start_new_tls(failure).release(); }
+    static void TearDownTestSuite() {
+        delete server;
+        server = nullptr;
+    }
+    void SetUp() override {
+        if (server == nullptr) {
+            if (server_required()) {
+                FAIL() << "a private MariaDB server with TLS is required: " << failure;
+            }
+            GTEST_SKIP() << "no private MariaDB server with TLS: " << failure;
+        }
+        plain_host = ServerAccess::from_environment().host;
+        host.emplace(server->host());
+        db = std::make_unique<TestDatabase>();
+        db->write_database_file();
+        db->exec(
+            "INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer) VALUES ('P1', "
+            "'00-00-00-00-00-01', 1)");
+    }
+    static std::string bytes_of(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    // The cipher the server sees on a connection of the station's; "" for a plain one, "!" when the
+    // station is not connected.
+    std::string station_cipher() {
+        DbLink link;
+        int status = 1;
+        LinkScope scope(link, status);
+        if (status != 0) {
+            return "!";
+        }
+        if (!run(link, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", {}) || !store_result(link) ||
+            fetch_row(link) != Fetch::Row) {
+            return "?";
+        }
+        return column(link, 1);
+    }
+    // The station's own first lookup, as start-up makes it: 1 when it cannot connect.
+    int identification_status() {
+        DbLink link;
+        int id = 0;
+        int status = -1;
+        find_computer_by_mac(link, "00-00-00-00-00-01", id, status);
+        return status;
+    }
+    static PrivateServer* server;
+    static std::string failure;
+    std::string plain_host;
+    std::optional<TestHostOverride> host;
+    WorkingFolder folder;
+    std::unique_ptr<TestDatabase> db;
+};
+
+PrivateServer* EncryptedLink::server = nullptr;
+std::string EncryptedLink::failure;
+
+} // namespace
+
+TEST_F(EncryptedLink, EveryConnectionIsEncryptedAndTheAuthorityBesideTheFilesIsRequiredOfTheServer) {
+    EXPECT_NE(station_cipher(), "") << "encrypted without an authority too";
+    EXPECT_EQ(identification_status(), 0);
+
+    folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
+    const std::string cipher = station_cipher();
+    EXPECT_NE(cipher, "");
+    EXPECT_NE(cipher, "!") << "the server proves itself against its authority";
+    EXPECT_EQ(identification_status(), 0);
+
+    // Another authority, a file that cannot be read as one, a server that offers no TLS at all: each is
+    // a server the station does not talk to.
+    folder.write_file(server_authority_file_name, bytes_of(server->foreign_authority_file()));
+    EXPECT_EQ(station_cipher(), "!");
+    EXPECT_EQ(identification_status(), 1);
+    folder.write_file(server_authority_file_name, "not a certificate");
+    EXPECT_EQ(station_cipher(), "!");
+    std::remove(server_authority_file_name);
+    ASSERT_EQ(::mkdir(server_authority_file_name, 0700), 0);
+    EXPECT_EQ(station_cipher(), "!") << "what is in the authority's place asks for verification";
+    ::rmdir(server_authority_file_name);
+    folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
+    const ServerAccess access = ServerAccess::from_environment();
+    folder.write_file(database_file_name, db->name() + "\r\n" + plain_host + "\r\n" + access.station_user +
+                                              "\r\n" + access.station_password);
+    EXPECT_EQ(station_cipher(), "!") << "a server without TLS is refused once the station has an authority";
+}
+
+TEST_F(EncryptedLink, AnAccountThatRequiresTlsWorks) {
+    db->exec("CREATE OR REPLACE USER 'kt_tls'@'%' IDENTIFIED BY 'x' REQUIRE SSL");
+    db->grant_station_role("'kt_tls'@'%'");
+    db->write_database_file("kt_tls", "x");
+    EXPECT_NE(station_cipher(), "!");
+    folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
+    EXPECT_NE(station_cipher(), "!");
+    EXPECT_EQ(identification_status(), 0);
+    db->exec("DROP USER 'kt_tls'@'%'");
 }
