@@ -133,6 +133,8 @@ TEST_F(SetupScreen, WithTheServerUnreachableBothListsSaySoAndTheValuesCanBeCorre
     EXPECT_EQ(edits(), (QStringList{QStringLiteral("base"), QStringLiteral("127.0.0.1"),
                                     QStringLiteral("nobody"), QStringLiteral("wrong")}));
     EXPECT_TRUE(p()->Parametrage_edit_nom_table_bdd->isEnabled());
+    // The password is typed where the visitors of the room can see the screen.
+    EXPECT_EQ(p()->Parametrage_edit_mdp_bdd->echoMode(), QLineEdit::Password);
 
     // Still wrong: both files are written, the message is shown, the screen stays as it was.
     p()->Parametrage_edit_mdp_bdd->setText(QStringLiteral("still wrong"));
