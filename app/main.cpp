@@ -5,7 +5,14 @@
 #include <QApplication>
 #include <mysql.h>
 
+#include <cstdio>
+#include <cstring>
 #include <exception>
+
+#if defined(__unix__)
+#include "platform/posix/privileged_start.h"
+#include <cerrno>
+#endif
 
 namespace {
 
@@ -28,6 +35,25 @@ class StationApplication : public QApplication {
 } // namespace
 
 int main(int argc, char* argv[]) {
+#if defined(__unix__)
+    // Installed setgid to its folder's group, the station is started by an account that may not
+    // enter that folder: it changes into it itself, and takes nothing from its caller that could
+    // make it load code (Qt's own command-line options name plug-in folders too).
+    static char program_name[] = "kalimo";
+    static char* privileged_argv[] = {program_name, nullptr};
+    if (running_privileged()) {
+        clear_loading_environment();
+        if (!enter_station_folder(KALIMO_STATION_FOLDER)) {
+            std::fprintf(stderr, "kalimo: cannot enter %s: %s\n", KALIMO_STATION_FOLDER,
+                         std::strerror(errno));
+            return 1;
+        }
+        QCoreApplication::setSetuidAllowed(true);
+        QGuiApplication::setDesktopSettingsAware(false);
+        argc = 1;
+        argv = privileged_argv;
+    }
+#endif
     mysql_library_init(0, nullptr, nullptr);
     int code = 0;
     {

@@ -2,6 +2,7 @@
 // closest equivalents here, so the same program text acts sensibly on either system.
 #include "platform/platform.h"
 #include "platform/posix/posix_commands.h"
+#include "platform/posix/privileged_start.h"
 
 #include <algorithm>
 #include <ifaddrs.h>
@@ -82,7 +83,8 @@ void spawn_detached(const char* program, const char* const* args) {
     const pid_t child = fork();
     if (child == 0) {
         setsid();
-        if (fork() == 0) {
+        // A setgid station's group stays with the station: the desktop shell is the visitor's.
+        if (fork() == 0 && drop_station_rights()) {
             execv(program, const_cast<char* const*>(args));
         }
         _exit(0);

@@ -2,6 +2,7 @@
 #include "app/lockdown.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_commands.h"
+#include "platform/posix/privileged_start.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -14,10 +15,13 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 #include <poll.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 #include <xcb/xcb.h>
 
 namespace {
@@ -285,4 +289,53 @@ TEST(PosixPlatform, TheStationsCommandsMapOntoLinuxOnes) {
     EXPECT_EQ(posix_command_for("shutdown /l /f", "", ""), Words{}) << "no session to end";
     EXPECT_EQ(posix_command_for("rm -rf /", "", "c2"), Words{});
     EXPECT_EQ(posix_command_for("shutdown /s /f; reboot", "", "c2"), Words{});
+}
+
+TEST(PosixPlatform, AStationStartedWithRightsItsCallerLacksKeepsNothingThatLoadsCode) {
+    // Variables a caller could use to have Qt, a driver or a library load code of its choosing,
+    // and variables the station needs from its caller all the same.
+    const char* const loaders[] = {
+        "QT_PLUGIN_PATH",    "QT_QPA_PLATFORM_PLUGIN_PATH", "QT_QPA_PLATFORMTHEME", "QT_STYLE_OVERRIDE",
+        "QT_IM_MODULE",      "XDG_CURRENT_DESKTOP",         "GTK_MODULES",          "LIBGL_DRIVERS_PATH",
+        "GIO_EXTRA_MODULES", "LIBMYSQL_PLUGIN_DIR",         "MARIADB_PLUGIN_DIR",   "OPENSSL_CONF"};
+    const char* const kept[] = {"DISPLAY", "XAUTHORITY", "HOME", "MYSQL_TCP_PORT"};
+    std::vector<std::pair<std::string, std::optional<std::string>>> saved;
+    for (const char* name : loaders) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        setenv(name, "/tmp/visitor's \"plug-ins\" 100%\\é", 1);
+    }
+    for (const char* name : kept) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        setenv(name, ":7", 1);
+    }
+    for (const char* name : {"QT_QPA_PLATFORM", "QT_XCB_GL_INTEGRATION"}) {
+        const char* value = std::getenv(name);
+        saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        setenv(name, "wayland", 1);
+    }
+
+    EXPECT_FALSE(running_privileged()) << "the tests run with their caller's own rights";
+    clear_loading_environment();
+
+    for (const char* name : loaders) {
+        EXPECT_EQ(std::getenv(name), nullptr) << name;
+    }
+    for (const char* name : kept) {
+        ASSERT_NE(std::getenv(name), nullptr) << name;
+        EXPECT_STREQ(std::getenv(name), ":7") << name;
+    }
+    ASSERT_NE(std::getenv("QT_QPA_PLATFORM"), nullptr);
+    EXPECT_STREQ(std::getenv("QT_QPA_PLATFORM"), "xcb");
+    ASSERT_NE(std::getenv("QT_XCB_GL_INTEGRATION"), nullptr);
+    EXPECT_STREQ(std::getenv("QT_XCB_GL_INTEGRATION"), "none");
+
+    for (const auto& [name, value] : saved) {
+        if (value) {
+            setenv(name.c_str(), value->c_str(), 1);
+        } else {
+            unsetenv(name.c_str());
+        }
+    }
 }
