@@ -10,10 +10,130 @@
 #include "window/message_box.h"
 #include "ui_identification.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+#include <QWindow>
+
+namespace {
+
+// The toolkit's own connection to the X server, which a keyboard grab must be taken on; null on
+// any other platform.
+void* display_connection() {
+#if QT_CONFIG(xcb)
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+        return x11->connection();
+    }
+#endif
+    return nullptr;
+}
+
+// Shown, mapped, not minimised and exactly over the given rectangle.
+bool in_place(const QWidget* window, const QRect& where) {
+    return window->isVisible() && window->windowHandle() != nullptr && window->windowHandle()->isExposed() &&
+           (window->windowState() & Qt::WindowMinimized) == 0 && window->geometry() == where;
+}
+
+// Puts a window back over the given rectangle. Unmapped by another program, the window still counts
+// as shown for the toolkit: it is hidden first so that showing it maps it again.
+void put_back(QWidget* window, const QRect& where) {
+    if (window->isVisible() && (window->windowHandle() == nullptr || !window->windowHandle()->isExposed())) {
+        window->hide();
+    }
+    window->setWindowState(window->windowState() & ~Qt::WindowMinimized);
+    window->setGeometry(where);
+    window->show();
+    window->raise();
+}
+
+} // namespace
+
 void Tlogiciel::Timer_premier_plan_applicationTimer() {
     set_stay_on_top(true);
-    raise();
+    if (layout_ == FullScreen) {
+        hold_lock();
+    } else {
+        raise();
+    }
     kill_shell_processes(platform_);
+}
+
+bool Tlogiciel::locked() const {
+    return layout_ == FullScreen && Timer_premier_plan_application.isActive();
+}
+
+void Tlogiciel::hold_lock() {
+    put_lock_back();
+    cover_other_screens();
+    hold_keyboard();
+}
+
+void Tlogiciel::put_lock_back() {
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    if (!in_place(this, screen)) {
+        put_back(this, screen);
+        activateWindow();
+        keyboard_retries_ = 0;
+    } else if (QGuiApplication::applicationState() != Qt::ApplicationActive) {
+        // Another program's window has the focus: the station comes back on top of it.
+        raise();
+        activateWindow();
+    }
+}
+
+void Tlogiciel::cover_other_screens() {
+    std::vector<QScreen*> others;
+    for (QScreen* each : QGuiApplication::screens()) {
+        if (each != QGuiApplication::primaryScreen()) {
+            others.push_back(each);
+        }
+    }
+    covers_.resize(others.size());
+    for (std::size_t i = 0; i < others.size(); ++i) {
+        std::unique_ptr<QWidget>& cover = covers_[i];
+        if (!cover) {
+            // Blank, above every window, never focused: the keyboard stays with the locked window.
+            cover = std::make_unique<QWidget>(nullptr, Qt::Window | Qt::FramelessWindowHint |
+                                                           Qt::WindowStaysOnTopHint |
+                                                           Qt::WindowDoesNotAcceptFocus);
+            cover->setObjectName(QStringLiteral("Couverture_ecran"));
+            cover->setAttribute(Qt::WA_ShowWithoutActivating);
+            QPalette black = cover->palette();
+            black.setColor(QPalette::Window, Qt::black);
+            cover->setPalette(black);
+            cover->setAutoFillBackground(true);
+        }
+        const QRect where = others[i]->geometry();
+        if (!in_place(cover.get(), where)) {
+            put_back(cover.get(), where);
+        }
+    }
+}
+
+void Tlogiciel::hold_keyboard() {
+    // Taken again at every tick: a popup list of the station's own, or another program, may have
+    // taken it meanwhile.
+    // The platform window's own id: changing the window's flags replaces the native window.
+    const bool held =
+        windowHandle() != nullptr &&
+        platform_.hold_keyboard(display_connection(), static_cast<std::uintptr_t>(windowHandle()->winId()));
+    // A window just mapped again (put back, or shown anew after a session) cannot take the keyboard
+    // until the window manager has mapped it: tried again shortly, a few times, not only at the
+    // next tick.
+    if (held) {
+        keyboard_retries_ = 0;
+    } else if (keyboard_retries_ < 20) {
+        ++keyboard_retries_;
+        QTimer::singleShot(50, this, [this] {
+            if (locked()) {
+                hold_keyboard();
+            }
+        });
+    }
+}
+
+void Tlogiciel::release_lock() {
+    covers_.clear();
+    platform_.release_keyboard(display_connection());
 }
 
 void Tlogiciel::Identification_labeledit_identifiantKeyDown(int key, Qt::KeyboardModifiers modifiers) {
@@ -41,6 +161,7 @@ void Tlogiciel::Identification_bouton_quitter_logicielClick() {
     platform_.run_command("start c://Windows//explorer.exe");
     set_stay_on_top(false);
     Timer_premier_plan_application.stop();
+    release_lock();
     station.close_allowed = 1;
     close();
 }

@@ -19,6 +19,7 @@
 #include "window/guarded.h"
 #include "window/message_box.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -158,6 +159,17 @@ void Tlogiciel::connect_components() {
         }
     });
     connect(worker_.get(), &StationWorker::beat_done, this, &Tlogiciel::on_beat_done);
+    // Screens plugged in, taken away or made primary while locked are covered at once.
+    auto follow_screens = [this] {
+        if (locked()) {
+            hold_lock();
+        }
+    };
+    connect(qGuiApp, &QGuiApplication::screenAdded, this, follow_screens);
+    connect(qGuiApp, &QGuiApplication::screenRemoved, this, follow_screens);
+    connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, follow_screens);
+    // A popup list of the station's own gives the keyboard back to the desktop when it closes.
+    qApp->installEventFilter(this);
     // Where there is no notification area the same menu opens from the window itself.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -168,6 +180,14 @@ void Tlogiciel::connect_components() {
 }
 
 bool Tlogiciel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->windowType() == Qt::Popup && locked()) {
+        QTimer::singleShot(0, this, [this] {
+            if (locked()) {
+                hold_keyboard();
+            }
+        });
+    }
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* id = identification()->ui();
@@ -348,11 +368,15 @@ void Tlogiciel::keep_above_without_focus(bool on) {
 
 void Tlogiciel::apply_window_layout(int layout) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    layout_ = layout;
+    if (layout != FullScreen) {
+        release_lock();
+    }
     switch (layout) {
     case FullScreen:
         frameless_ = true;
         apply_window_flags();
-        setGeometry(0, 0, screen.width(), screen.height());
+        setGeometry(screen);
         station.close_allowed = 0;
         break;
     case Windowed:
@@ -460,6 +484,21 @@ void Tlogiciel::show_welcome_screen() {
         load_space_message(link, station.space_name.c_str(), station.messages_visible);
     id->Identification_memo_message_espace->setPlainText(from_cp1252(message));
     id->Identification_memo_message_espace->setVisible(station.messages_visible == 1);
+    // A desktop that cannot be locked is not pretended locked: nobody signs in there.
+    const bool lockable = platform_.desktop_lockable();
+    id->group_box_Identification->setEnabled(lockable);
+    id->Identification_bouton_inscription->setEnabled(lockable);
+    if (!lockable) {
+        id->Identification_memo_message_espace->setPlainText(
+            QStringLiteral("Ce poste ne peut pas être verrouillé dans une session Wayland : ouvrez une "
+                           "session X11 (Xorg)."));
+        id->Identification_memo_message_espace->show();
+    }
+    // The station's first welcome screen is locked at the first tick after the window shows.
+    if (isVisible()) {
+        keyboard_retries_ = 0;
+        hold_lock();
+    }
 }
 
 void Tlogiciel::show_staff_screen() {
@@ -521,6 +560,7 @@ void Tlogiciel::clear_login() {
 
 void Tlogiciel::stop_lockdown() {
     Timer_premier_plan_application.stop();
+    release_lock();
 }
 
 void Tlogiciel::quit() {

@@ -100,6 +100,11 @@ class Tlogiciel : public QMainWindow, public StationWindow {
 
     // Lock-down, power actions, heartbeat.
     void Timer_premier_plan_applicationTimer();
+    // The full-screen welcome screen (or the survey or registration form over it) is up: every
+    // screen is covered and the keyboard is the station's.
+    bool locked() const;
+    // The blank windows over the screens other than the primary one, while locked.
+    const std::vector<std::unique_ptr<QWidget>>& screen_covers() const { return covers_; }
     void Identification_labeledit_identifiantKeyDown(int key, Qt::KeyboardModifiers modifiers);
     void Identification_labeledit_mot_de_passeKeyPress(int character);
     // Returns the character to pass on (0 when discarded).
@@ -123,6 +128,15 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     // The window takes the keyboard (the locked station, the screens) or never does (the warned counter).
     void refuse_focus(bool refuse);
     void show_staff_login(bool before_setup);
+    // While locked: puts the window back over the primary screen and on top when another program
+    // unmapped, minimised, moved or shrank it, covers the other screens and takes the keyboard;
+    // changes nothing where nothing changed.
+    void hold_lock();
+    void put_lock_back();
+    void cover_other_screens();
+    void hold_keyboard();
+    // Ends what hold_lock holds: the covers and the keyboard.
+    void release_lock();
     void on_beat_done(bool server_answered);
     // Nobody is signed in and the welcome screen is up: no survey, no registration form, no counter.
     bool idle_on_welcome_screen() const;
@@ -139,6 +153,9 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     // The station file names one of this computer's adapters: the station was set up.
     bool station_file_found_ = false;
     bool beat_in_flight_ = false;
+    int layout_ = 0;
+    int keyboard_retries_ = 0;
+    std::vector<std::unique_ptr<QWidget>> covers_;
 };
 
 // The one instance, set while it exists.

@@ -104,6 +104,9 @@ class ListingOnly : public Platform {
     LocalTime local_time() override { return system_->local_time(); }
     std::int64_t monotonic_ms() override { return system_->monotonic_ms(); }
     bool notification_area_present() override { return system_->notification_area_present(); }
+    bool hold_keyboard(void*, std::uintptr_t) override { return true; }
+    void release_keyboard(void*) override {}
+    bool desktop_lockable() override { return true; }
     long snapshots = 0;
     std::size_t entries = 0;
 

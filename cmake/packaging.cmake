@@ -6,6 +6,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/demo.sql 
         DESTINATION share/kalimo)
 # Absolute on purpose: desktop sessions look for autostart entries there whatever the prefix.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kalimo.desktop DESTINATION /etc/xdg/autostart)
+# The X server setting that turns off its own key chords (console switch, ending the server).
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/50-kalimo.conf DESTINATION /usr/share/X11/xorg.conf.d)
 
 set(KALIMO_PACKAGE_MAINTAINER "Kalimo developers <kalimo@localhost>"
     CACHE STRING "Maintainer field of the Debian package")

@@ -46,6 +46,18 @@ class Platform {
     // Whether a notification area (system tray) is there now. The toolkit cannot tell: on Windows the
     // station ends the shell that draws it, and the toolkit still reports one.
     virtual bool notification_area_present() = 0;
+
+    // While the station is locked no key chord may reach the system or another program: the
+    // keyboard is held for the station. `display` is the toolkit's own connection to the display
+    // where the system has one (on X a keyboard grab belongs to the connection that takes it; null
+    // elsewhere), `window` the native id of the locked window. Taking it again while held is
+    // harmless. True when the keyboard is held.
+    virtual bool hold_keyboard(void* display, std::uintptr_t window) = 0;
+    // Gives the keyboard back to the desktop; nothing when it is not held.
+    virtual void release_keyboard(void* display) = 0;
+    // Whether a program may lock this desktop at all: false in a Wayland session, where an X
+    // program can neither cover the screen nor hold the keyboard.
+    virtual bool desktop_lockable() = 0;
 };
 
 // The platform in force. main() installs the system one; tests install a fake.

@@ -65,6 +65,9 @@ class BenchPlatform : public Platform {
             .count();
     }
     bool notification_area_present() override { return true; }
+    bool hold_keyboard(void*, std::uintptr_t) override { return true; }
+    void release_keyboard(void*) override {}
+    bool desktop_lockable() override { return true; }
 
   private:
     long stepped_seconds = 0;

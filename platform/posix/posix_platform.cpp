@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <dirent.h>
 #include <fstream>
@@ -44,6 +45,14 @@ bool parse_hardware_address(const std::string& text, HardwareAddress& out) {
         out[static_cast<std::size_t>(i)] = static_cast<unsigned char>(values[i]);
     }
     return true;
+}
+
+// A Wayland session: its compositor, not the X server the station may reach through it, owns the
+// screens and the keyboard.
+bool wayland_session() {
+    const char* type = std::getenv("XDG_SESSION_TYPE");
+    const char* socket = std::getenv("WAYLAND_DISPLAY");
+    return (type != nullptr && std::strcmp(type, "wayland") == 0) || (socket != nullptr && *socket != '\0');
 }
 
 std::string base_name(const std::string& path) {
@@ -282,6 +291,36 @@ class PosixPlatform final : public Platform {
     }
 
     bool notification_area_present() override { return system_tray_selection_owned(); }
+
+    bool hold_keyboard(void* display, std::uintptr_t window) override {
+        auto* connection = static_cast<xcb_connection_t*>(display);
+        if (connection == nullptr || window == 0 || xcb_connection_has_error(connection) != 0) {
+            return false;
+        }
+        // An active grab outranks every passive one: the window manager's key bindings and the
+        // desktop's shortcuts no longer fire. With owner_events the station's own windows (a message
+        // box among them) still receive their keys as usual; keys meant for any other window come to
+        // the locked one.
+        xcb_grab_keyboard_reply_t* reply = xcb_grab_keyboard_reply(
+            connection,
+            xcb_grab_keyboard(connection, 1, static_cast<xcb_window_t>(window), XCB_CURRENT_TIME,
+                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+            nullptr);
+        const bool held = reply != nullptr && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(reply);
+        return held;
+    }
+
+    void release_keyboard(void* display) override {
+        auto* connection = static_cast<xcb_connection_t*>(display);
+        if (connection == nullptr || xcb_connection_has_error(connection) != 0) {
+            return;
+        }
+        xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+        xcb_flush(connection);
+    }
+
+    bool desktop_lockable() override { return !wayland_session(); }
 };
 
 } // namespace

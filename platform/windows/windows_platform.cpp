@@ -1,6 +1,8 @@
 // Windows implementation of the system seam: IP Helper for the adapters, Windows Sockets for the
 // host name and address, Toolhelp32 snapshots for the processes, the C runtime's system(), the tick
-// count for elapsed time and the taskbar's window for the notification area.
+// count for elapsed time, the taskbar's window for the notification area and a low-level keyboard
+// hook for the locked keyboard.
+#include "platform/locked_keys.h"
 #include "platform/platform.h"
 
 #include <winsock2.h>
@@ -27,6 +29,23 @@ std::string narrow(const wchar_t* text) {
     WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), length, nullptr, nullptr);
     result.resize(static_cast<std::size_t>(length - 1)); // without the terminating NUL
     return result;
+}
+
+// The hook that keeps the system's key chords from a locked station. It runs on the thread that
+// installed it, between two of its messages, so it must answer at once.
+HHOOK keyboard_hook = nullptr;
+
+LRESULT CALLBACK locked_keyboard(int code, WPARAM message, LPARAM data) {
+    if (code == HC_ACTION && (message == WM_KEYDOWN || message == WM_SYSKEYDOWN)) {
+        const auto* key = reinterpret_cast<const KBDLLHOOKSTRUCT*>(data);
+        const bool alt = (key->flags & LLKHF_ALTDOWN) != 0;
+        const bool ctrl = (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0;
+        const bool shift = (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
+        if (swallowed_while_locked(key->vkCode, alt, ctrl, shift)) {
+            return 1;
+        }
+    }
+    return CallNextHookEx(nullptr, code, message, data);
 }
 
 class WindowsPlatform final : public Platform {
@@ -136,6 +155,23 @@ class WindowsPlatform final : public Platform {
     // The notification area lives in the taskbar, which explorer.exe draws: once the station has ended
     // the shell, the taskbar's window is gone with it.
     bool notification_area_present() override { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }
+
+    bool hold_keyboard(void*, std::uintptr_t) override {
+        if (keyboard_hook == nullptr) {
+            keyboard_hook = SetWindowsHookExW(WH_KEYBOARD_LL, locked_keyboard, GetModuleHandleW(nullptr), 0);
+        }
+        return keyboard_hook != nullptr;
+    }
+
+    void release_keyboard(void*) override {
+        if (keyboard_hook != nullptr) {
+            UnhookWindowsHookEx(keyboard_hook);
+            keyboard_hook = nullptr;
+        }
+    }
+
+    // The station's own desktop: nothing on Windows stands between it and the screen.
+    bool desktop_lockable() override { return true; }
 };
 
 } // namespace

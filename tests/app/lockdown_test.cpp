@@ -1,8 +1,16 @@
 #include "app/lockdown.h"
 #include "tests/support/station_fixture.h"
 
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
+#include <QWindow>
 #include <QTcpSocket>
+
+#include <algorithm>
+#include <functional>
+#include <utility>
+#include <vector>
 
 TEST(ShellKiller, OneSnapshotEndsEveryShellAndTaskManagerWhateverTheCase) {
     FakePlatform system;
@@ -191,4 +199,129 @@ TEST_F(LockDown, NothingListensOnTheRemotePort) {
     EXPECT_FALSE(window->Timer2.isActive());
     window->Timer2Timer(); // no action, and nothing to break
     EXPECT_TRUE(errors.empty());
+}
+
+namespace {
+
+// Counts what a tick could ask of the window system: showing, hiding, moving, resizing, a change
+// of state.
+class WindowRequests : public QObject {
+  public:
+    int count = 0;
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Show:
+        case QEvent::Hide:
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::WindowStateChange:
+            ++count;
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+TEST_F(LockDown, TheKeyboardIsHeldWhileLockedOnlyAndTakenAgainByEachTick) {
+    start_visitor(0);
+    add_user("mdurand", "soleil");
+    window->Timer_premier_plan_applicationTimer();
+    EXPECT_TRUE(window->locked());
+    EXPECT_TRUE(system.keyboard_held);
+    EXPECT_EQ(system.keyboard_window, static_cast<std::uintptr_t>(window->windowHandle()->winId()));
+    const int holds = system.keyboard_holds;
+    system.keyboard_held = false; // something else took it
+    window->Timer_premier_plan_applicationTimer();
+    EXPECT_TRUE(system.keyboard_held);
+    EXPECT_GT(system.keyboard_holds, holds);
+
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    ASSERT_GT(window->session.id_resa, 0);
+    EXPECT_FALSE(window->locked());
+    EXPECT_FALSE(system.keyboard_held) << "the session's desktop is the visitor's";
+    window->sessions().Compteur_Bouton_deconnexionClick();
+    EXPECT_TRUE(window->locked());
+    EXPECT_TRUE(system.keyboard_held) << "the welcome screen after the session takes it again";
+
+    window->Identification_bouton_quitter_logicielClick();
+    EXPECT_FALSE(system.keyboard_held) << "staff's quit gives it back";
+}
+
+TEST_F(LockDown, ALockAnotherProgramMovedHidOrMinimisedIsPutBackAndASteadyTickChangesNothing) {
+    start_visitor(0);
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    window->Timer_premier_plan_applicationTimer();
+    QApplication::processEvents();
+    ASSERT_EQ(window->geometry(), screen);
+
+    WindowRequests requests;
+    window->installEventFilter(&requests);
+    for (int i = 0; i < 3; ++i) {
+        window->Timer_premier_plan_applicationTimer();
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(requests.count, 0) << "nothing changed, nothing asked";
+
+    const std::vector<std::pair<const char*, std::function<void()>>> moves = {
+        {"moved", [&] { window->move(300, 200); }},
+        {"shrunk", [&] { window->resize(400, 300); }},
+        {"minimised", [&] { window->showMinimized(); }},
+        {"hidden", [&] { window->hide(); }},
+    };
+    for (const auto& [what, move] : moves) {
+        move();
+        QApplication::processEvents();
+        window->Timer_premier_plan_applicationTimer();
+        QApplication::processEvents();
+        EXPECT_TRUE(window->isVisible()) << what;
+        EXPECT_FALSE(window->windowState() & Qt::WindowMinimized) << what;
+        EXPECT_EQ(window->geometry(), screen) << what;
+        EXPECT_TRUE(window->stays_on_top()) << what;
+    }
+}
+
+TEST_F(LockDown, EveryOtherScreenIsCoveredWhileLockedAndNoneInASession) {
+    start_visitor(0);
+    add_user("mdurand", "soleil");
+    window->Timer_premier_plan_applicationTimer();
+    QApplication::processEvents();
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (qEnvironmentVariableIsSet("KALIMO_TEST_SECOND_SCREEN")) {
+        ASSERT_EQ(screens.size(), 2) << "the offscreen platform took the second screen";
+    }
+    ASSERT_EQ(window->screen_covers().size(), static_cast<std::size_t>(screens.size() - 1));
+    for (const auto& cover : window->screen_covers()) {
+        EXPECT_TRUE(cover->isVisible());
+        EXPECT_TRUE(cover->windowFlags() & Qt::WindowStaysOnTopHint);
+        EXPECT_TRUE(cover->windowFlags() & Qt::WindowDoesNotAcceptFocus);
+        EXPECT_TRUE(std::any_of(screens.begin() + 1, screens.end(),
+                                [&](const QScreen* s) { return s->geometry() == cover->geometry(); }));
+        cover->move(5, 5);
+    }
+    window->Timer_premier_plan_applicationTimer();
+    QApplication::processEvents();
+    for (const auto& cover : window->screen_covers()) {
+        EXPECT_NE(cover->geometry().topLeft(), QPoint(5, 5)) << "a moved cover is put back";
+    }
+    EXPECT_EQ(window->geometry(), QGuiApplication::primaryScreen()->geometry())
+        << "the welcome screen stays on the primary screen";
+
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    ASSERT_GT(window->session.id_resa, 0);
+    EXPECT_TRUE(window->screen_covers().empty());
+}
+
+TEST_F(LockDown, ADesktopThatCannotBeLockedSaysSoAndNobodySignsIn) {
+    system.lockable = false;
+    start_visitor(0);
+    EXPECT_FALSE(id()->group_box_Identification->isEnabled());
+    EXPECT_FALSE(id()->Identification_bouton_inscription->isEnabled());
+    EXPECT_TRUE(id()->Identification_memo_message_espace->isVisible());
+    EXPECT_TRUE(id()->Identification_memo_message_espace->toPlainText().contains(QStringLiteral("Wayland")));
 }

@@ -1,5 +1,6 @@
 // The real Linux side of the platform seam. Power commands are only ever mapped here, never run.
 #include "app/lockdown.h"
+#include "platform/locked_keys.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_commands.h"
 #include "platform/posix/privileged_start.h"
@@ -337,5 +338,40 @@ TEST(PosixPlatform, AStationStartedWithRightsItsCallerLacksKeepsNothingThatLoads
         } else {
             unsetenv(name.c_str());
         }
+    }
+}
+
+TEST(LockedKeys, TheWindowsHookKeepsTheSystemsChordsAndLetsTypingThrough) {
+    namespace vk = virtual_key;
+    constexpr unsigned enter = 0x0D, letter_a = 0x41, up = 0x26, f4 = 0x73, space = 0x20;
+    struct Case {
+        unsigned key;
+        bool alt, ctrl, shift;
+        bool swallowed;
+        const char* what;
+    };
+    const Case cases[] = {
+        {vk::left_windows, false, false, false, true, "left Windows key"},
+        {vk::right_windows, false, true, true, true, "right Windows key in a chord"},
+        {vk::apps, false, false, false, true, "Apps key"},
+        {vk::tab, true, false, false, true, "Alt+Tab"},
+        {vk::tab, true, false, true, true, "Alt+Shift+Tab"},
+        {vk::escape, true, false, false, true, "Alt+Esc"},
+        {vk::escape, false, true, false, true, "Ctrl+Esc"},
+        {vk::escape, false, true, true, true, "Ctrl+Shift+Esc"},
+        {vk::f10, false, false, true, true, "Shift+F10"},
+        {vk::tab, false, false, false, false, "Tab between fields"},
+        {vk::tab, false, false, true, false, "Shift+Tab"},
+        {vk::escape, false, false, false, false, "Esc alone"},
+        {vk::f10, false, false, false, false, "F10 alone"},
+        {enter, false, false, false, false, "Enter"},
+        {letter_a, false, false, true, false, "a capital letter"},
+        {letter_a, true, true, false, false, "AltGr and a letter"},
+        {up, true, true, true, false, "the staff key chord"},
+        {space, false, false, false, false, "space on a box's button"},
+        {f4, true, false, false, false, "Alt+F4, refused by the window itself"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(swallowed_while_locked(c.key, c.alt, c.ctrl, c.shift), c.swallowed) << c.what;
     }
 }

@@ -54,6 +54,11 @@ class FakePlatform : public Platform {
     // The monotonic clock, in milliseconds; it moves only when a test moves it.
     std::atomic<std::int64_t> monotonic{0};
     std::atomic<bool> notification_area{true};
+    // The keyboard as the station holds it while locked.
+    bool keyboard_held = false;
+    int keyboard_holds = 0;
+    std::uintptr_t keyboard_window = 0;
+    bool lockable = true;
 
     FakePlatform() { install_platform(this); }
     ~FakePlatform() override { install_platform(nullptr); }
@@ -102,6 +107,14 @@ class FakePlatform : public Platform {
     LocalTime local_time() override { return now; }
     std::int64_t monotonic_ms() override { return monotonic.load(); }
     bool notification_area_present() override { return notification_area.load(); }
+    bool hold_keyboard(void*, std::uintptr_t window) override {
+        ++keyboard_holds;
+        keyboard_window = window;
+        keyboard_held = true;
+        return true;
+    }
+    void release_keyboard(void*) override { keyboard_held = false; }
+    bool desktop_lockable() override { return lockable; }
 
     // Moves the monotonic clock on (the local time stays where the test put it).
     void advance(std::int64_t milliseconds) { monotonic += milliseconds; }

@@ -1,5 +1,5 @@
 // Entry of the UI test executables: the real widgets on Qt's offscreen platform with one
-// 1920x1080 screen.
+// 1920x1080 screen (and a second one on demand).
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -8,10 +8,18 @@
 #include <mysql.h>
 
 int main(int argc, char** argv) {
-    const QString config = QDir::temp().filePath(QStringLiteral("kalimo-offscreen-screen.json"));
+    const bool two_screens = qEnvironmentVariableIsSet("KALIMO_TEST_SECOND_SCREEN");
+    const QString config =
+        QDir::temp().filePath(two_screens ? QStringLiteral("kalimo-offscreen-screens.json")
+                                          : QStringLiteral("kalimo-offscreen-screen.json"));
     QFile file(config);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        file.write(R"({"screens":[{"name":"s0","x":0,"y":0,"width":1920,"height":1080,"logicalDpi":96}]})");
+        // KALIMO_TEST_SECOND_SCREEN adds a second screen to the right of the first.
+        file.write(
+            two_screens
+                ? R"({"screens":[{"name":"s0","x":0,"y":0,"width":1920,"height":1080,"logicalDpi":96},)"
+                  R"({"name":"s1","x":1920,"y":0,"width":1280,"height":1024,"logicalDpi":96}]})"
+                : R"({"screens":[{"name":"s0","x":0,"y":0,"width":1920,"height":1080,"logicalDpi":96}]})");
         file.close();
     }
     const QByteArray platform = "offscreen:configfile=" + config.toLocal8Bit();

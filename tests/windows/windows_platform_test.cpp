@@ -1,7 +1,8 @@
 // The Windows platform layer against a real Windows API (Wine in CI): the adapters and their MAC
 // texts, the host name and its address, the process snapshot and the shell killer the station
-// runs, the command interpreter, the clocks and the notification area. Everything goes through the installed
-// platform, as in the station; the system is asked directly only for the reference values.
+// runs, the command interpreter, the clocks, the notification area and the locked keyboard's hook. Everything
+// goes through the installed platform, as in the station; the system is asked directly only for the reference
+// values.
 //
 // Usage: windows_platform_test.exe [name filter]. kalimo_sleeper.exe must sit beside it.
 #include "fonction/network.h"
@@ -489,6 +490,18 @@ CHECK_CASE(the_notification_area_is_there_while_a_taskbar_window_is) {
     if (!existed) {
         CHECK(!platform().notification_area_present());
     }
+}
+
+CHECK_CASE(the_locked_keyboard_hook_goes_in_and_comes_out) {
+    // The keyboard hook of a locked station, installed and removed as the lock comes and goes; the
+    // keys it keeps are chosen by a function the Linux tests cover.
+    CHECK(platform().hold_keyboard(nullptr, 0));
+    CHECK_MSG(platform().hold_keyboard(nullptr, 0), "held again while held");
+    platform().release_keyboard(nullptr);
+    platform().release_keyboard(nullptr); // released twice: nothing
+    CHECK_MSG(platform().hold_keyboard(nullptr, 0), "held again after a release");
+    platform().release_keyboard(nullptr);
+    CHECK(platform().desktop_lockable());
 }
 
 int main(int argc, char** argv) {
