@@ -3,6 +3,8 @@
 #include "session/identification.h"
 #include "session/sessions.h"
 #include "app/logiciel.h"
+#include "fonction/config_files.h"
+#include "fonction/config_files.h"
 #include "registration/inscription.h"
 #include "session/compteur_temps.h"
 #include "session/renseignement.h"
@@ -162,6 +164,7 @@ void Tlogiciel::Identification_bouton_quitter_logicielClick() {
     set_stay_on_top(false);
     Timer_premier_plan_application.stop();
     release_lock();
+    write_chosen_exit(static_cast<long>(QCoreApplication::applicationPid()));
     station.close_allowed = 1;
     close();
 }

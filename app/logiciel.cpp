@@ -564,6 +564,7 @@ void Tlogiciel::stop_lockdown() {
 }
 
 void Tlogiciel::quit() {
+    write_chosen_exit(static_cast<long>(QCoreApplication::applicationPid()));
     station.close_allowed = 1;
     close();
 }

@@ -8,6 +8,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/demo.sql 
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kalimo.desktop DESTINATION /etc/xdg/autostart)
 # The X server setting that turns off its own key chords (console switch, ending the server).
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/50-kalimo.conf DESTINATION /usr/share/X11/xorg.conf.d)
+# The guard's system unit, enabled by the postinst.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/kalimo-guard.service DESTINATION /lib/systemd/system)
 
 set(KALIMO_PACKAGE_MAINTAINER "Kalimo developers <kalimo@localhost>"
     CACHE STRING "Maintainer field of the Debian package")
@@ -27,13 +29,15 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The libraries come from dpkg-shlibdeps; the xcb platform plugin is loaded at run time, so it is
-# named here, as is adduser for the group the maintainer scripts create.
+# named here, as are adduser for the group the maintainer scripts create and init-system-helpers for
+# the guard's unit.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, adduser")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, adduser, init-system-helpers")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${CMAKE_SOURCE_DIR}/packaging/debian/conffiles
     ${CMAKE_SOURCE_DIR}/packaging/debian/postinst
+    ${CMAKE_SOURCE_DIR}/packaging/debian/prerm
     ${CMAKE_SOURCE_DIR}/packaging/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)

@@ -1,5 +1,6 @@
 // The real Linux side of the platform seam. Power commands are only ever mapped here, never run.
 #include "app/lockdown.h"
+#include "guard/guard_rules.h"
 #include "platform/locked_keys.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_commands.h"
@@ -373,5 +374,39 @@ TEST(LockedKeys, TheWindowsHookKeepsTheSystemsChordsAndLetsTypingThrough) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(swallowed_while_locked(c.key, c.alt, c.ctrl, c.shift), c.swallowed) << c.what;
+    }
+}
+
+TEST(GuardRules, WhatTheGuardDoesAboutAStationItWatches) {
+    struct Case {
+        StationSeen seen;
+        std::int64_t stopped_ms;
+        bool chosen_exit, desktop_alive;
+        int recent_starts;
+        GuardStep step;
+        const char* what;
+    };
+    const Case cases[] = {
+        {StationSeen::Running, 0, false, true, 0, GuardStep::Watch, "running"},
+        {StationSeen::Running, 0, false, true, 50, GuardStep::Watch, "running after many starts"},
+        {StationSeen::Stopped, 0, false, true, 0, GuardStep::Watch, "just stopped"},
+        {StationSeen::Stopped, stopped_grace_ms - 1, false, true, 0, GuardStep::Watch, "stopped a moment"},
+        {StationSeen::Stopped, stopped_grace_ms, false, true, 0, GuardStep::End, "stopped too long"},
+        {StationSeen::Stopped, 60000, false, false, 0, GuardStep::End,
+         "stopped, desktop gone: ended all the same"},
+        {StationSeen::Gone, 0, false, true, 0, GuardStep::Start, "killed or crashed"},
+        {StationSeen::Gone, 0, false, true, most_starts_per_minute - 1, GuardStep::Start, "ended again"},
+        {StationSeen::Gone, 0, true, true, 0, GuardStep::Forget, "staff's quit"},
+        {StationSeen::Gone, 0, false, false, 0, GuardStep::Forget, "the desktop session ended"},
+        {StationSeen::Gone, 0, false, true, most_starts_per_minute, GuardStep::Forget, "cannot stay up"},
+    };
+    for (const Case& c : cases) {
+        StationWatch watch;
+        watch.seen = c.seen;
+        watch.stopped_ms = c.stopped_ms;
+        watch.chosen_exit = c.chosen_exit;
+        watch.desktop_alive = c.desktop_alive;
+        watch.recent_starts = c.recent_starts;
+        EXPECT_EQ(next_step(watch), c.step) << c.what;
     }
 }

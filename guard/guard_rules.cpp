@@ -1,0 +1,16 @@
+#include "guard/guard_rules.h"
+
+GuardStep next_step(const StationWatch& watch) {
+    switch (watch.seen) {
+    case StationSeen::Running:
+        return GuardStep::Watch;
+    case StationSeen::Stopped:
+        return watch.stopped_ms >= stopped_grace_ms ? GuardStep::End : GuardStep::Watch;
+    case StationSeen::Gone:
+        if (watch.chosen_exit || !watch.desktop_alive || watch.recent_starts >= most_starts_per_minute) {
+            return GuardStep::Forget;
+        }
+        return GuardStep::Start;
+    }
+    return GuardStep::Watch;
+}
