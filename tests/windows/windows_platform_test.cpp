@@ -6,6 +6,7 @@
 //
 // Usage: windows_platform_test.exe [name filter]. kalimo_sleeper.exe must sit beside it.
 #include "fonction/network.h"
+#include "guard/windows_guard_system.h"
 #include "platform/platform.h"
 #include "platform/shell_processes.h"
 #include "tests/windows/check.h"
@@ -502,6 +503,83 @@ CHECK_CASE(the_locked_keyboard_hook_goes_in_and_comes_out) {
     CHECK_MSG(platform().hold_keyboard(nullptr, 0), "held again after a release");
     platform().release_keyboard(nullptr);
     CHECK(platform().desktop_lockable());
+}
+
+std::wstring widen(const std::string& text) {
+    return std::wstring(text.begin(), text.end()); // the scratch paths are ASCII
+}
+
+CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_takes_staffs_note) {
+    const std::string sleeper = own_folder() + "\\kalimo_sleeper.exe";
+    REQUIRE_MSG(file_exists(sleeper), "the helper " + sleeper + " is missing");
+    const std::string scratch = make_scratch_folder("kalimo-guard");
+    REQUIRE(!scratch.empty());
+    Child running;
+    Child suspended;
+    Child other;
+    const check::Finally cleanup([&] {
+        clean_up(running);
+        clean_up(suspended);
+        clean_up(other);
+        RemoveDirectoryA(scratch.c_str());
+    });
+    REQUIRE(start_copy(sleeper, scratch, 0, "kalimo.exe", running));
+    REQUIRE(start_copy(sleeper, scratch, 1, "kalimo.exe", suspended));
+    REQUIRE(start_copy(sleeper, scratch, 2, "kalimo_autre.exe", other));
+    CHECK(SuspendThread(suspended.info.hThread) != static_cast<DWORD>(-1));
+
+    // Only the program the guard was given, by its full path in any case.
+    std::string upper = running.path;
+    for (char& c : upper) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    const std::vector<StationProcess> found = station_processes(widen(upper));
+    CHECK_EQ(found.size(), 1u);
+    DWORD own_session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &own_session);
+    for (const StationProcess& station : found) {
+        CHECK_EQ(station.pid, running.info.dwProcessId);
+        CHECK_EQ(station.session, own_session);
+        CHECK(station.create_time != 0);
+        CHECK_EQ(process_creation(station.pid), station.create_time);
+    }
+    const std::uint64_t created = process_creation(running.info.dwProcessId);
+    CHECK(process_alive(running.info.dwProcessId, created));
+    CHECK_MSG(!process_alive(running.info.dwProcessId, created + 1), "another process under the same number");
+    CHECK(!process_suspended(running.info.dwProcessId, created));
+    const bool seen_suspended =
+        process_suspended(suspended.info.dwProcessId, process_creation(suspended.info.dwProcessId));
+    std::fprintf(stderr, "    a suspended process is %sseen suspended here\n", seen_suspended ? "" : "not ");
+
+    // Staff's note: taken once, and only for the process it names.
+    const std::wstring folder = widen(running.folder);
+    const std::string note = running.folder + "\\Arret_demande.init";
+    std::FILE* out = std::fopen(note.c_str(), "wb");
+    REQUIRE(out != nullptr);
+    std::fprintf(out, "%lu", static_cast<unsigned long>(running.info.dwProcessId));
+    std::fclose(out);
+    CHECK(!take_chosen_exit(folder, suspended.info.dwProcessId));
+    CHECK(file_exists(note));
+    CHECK(take_chosen_exit(folder, running.info.dwProcessId));
+    CHECK(!file_exists(note));
+    CHECK(!take_chosen_exit(folder, running.info.dwProcessId));
+
+    CHECK(end_station(running.info.dwProcessId));
+    CHECK_EQ(running.wait(10000), signalled);
+    CHECK(!process_alive(running.info.dwProcessId, created));
+
+    // Started again as the console's user, in the station folder.
+    REQUIRE(session_has_user(console_session()));
+    const std::uint32_t again = start_as_session_user(console_session(), widen(running.path), folder);
+    REQUIRE(again != 0);
+    const std::uint64_t again_created = process_creation(again);
+    CHECK(process_alive(again, again_created));
+    CHECK_EQ(station_processes(widen(running.path)).size(), 1u);
+    CHECK(end_station(again));
+    for (int i = 0; i < 100 && process_alive(again, again_created); ++i) {
+        Sleep(50);
+    }
+    CHECK(!process_alive(again, again_created));
 }
 
 int main(int argc, char** argv) {

@@ -1,0 +1,131 @@
+// KalimoGuard, the Windows service (LocalSystem) beside the station: it watches the stations of the
+// console session and starts one that was ended or suspended again as the console's user, in the
+// station folder. Installed by an administrator with its folder on the command line:
+//   sc create KalimoGuard binPath= "\"C:\Program Files\Kalimo\kalimo-guard.exe\" C:\Kalimo" start= auto
+// It runs the kalimo.exe that stands beside it, and nothing else.
+#include "guard/guard_rules.h"
+#include "guard/windows_guard_system.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <deque>
+#include <iterator>
+#include <map>
+#include <string>
+
+namespace {
+
+SERVICE_STATUS_HANDLE status_handle = nullptr;
+HANDLE stop_event = nullptr;
+wchar_t service_name[] = L"KalimoGuard";
+
+void report(DWORD state) {
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = state;
+    status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    SetServiceStatus(status_handle, &status);
+}
+
+DWORD WINAPI on_control(DWORD code, DWORD, void*, void*) {
+    if (code == SERVICE_CONTROL_STOP || code == SERVICE_CONTROL_SHUTDOWN) {
+        report(SERVICE_STOP_PENDING);
+        SetEvent(stop_event);
+    }
+    return NO_ERROR;
+}
+
+struct Watched {
+    std::uint64_t created = 0;
+    std::uint32_t session = 0;
+    std::int64_t suspended_since = -1;
+    std::deque<std::int64_t> starts;
+};
+
+void watch(const std::wstring& program, const std::wstring& folder) {
+    std::map<std::uint32_t, Watched> watched;
+    while (WaitForSingleObject(stop_event, 200) == WAIT_TIMEOUT) {
+        const std::uint32_t console = console_session();
+        for (const StationProcess& found : station_processes(program)) {
+            if (found.session == console && watched.count(found.pid) == 0) {
+                watched[found.pid] = Watched{found.create_time, found.session, -1, {}};
+            }
+        }
+        const auto now = static_cast<std::int64_t>(GetTickCount64());
+        std::map<std::uint32_t, Watched> next;
+        for (auto& [pid, entry] : watched) {
+            StationWatch observed;
+            if (!process_alive(pid, entry.created)) {
+                observed.seen = StationSeen::Gone;
+                observed.chosen_exit = take_chosen_exit(folder, pid);
+                observed.desktop_alive =
+                    entry.session == console_session() && session_has_user(entry.session);
+            } else if (process_suspended(pid, entry.created)) {
+                observed.seen = StationSeen::Stopped;
+                if (entry.suspended_since < 0) {
+                    entry.suspended_since = now;
+                }
+                observed.stopped_ms = now - entry.suspended_since;
+            } else {
+                entry.suspended_since = -1;
+            }
+            while (!entry.starts.empty() && now - entry.starts.front() > 60000) {
+                entry.starts.pop_front();
+            }
+            observed.recent_starts = static_cast<int>(entry.starts.size());
+            switch (next_step(observed)) {
+            case GuardStep::Watch:
+                next[pid] = entry;
+                break;
+            case GuardStep::End:
+                end_station(pid);
+                next[pid] = entry;
+                break;
+            case GuardStep::Start: {
+                const std::uint32_t started = start_as_session_user(entry.session, program, folder);
+                if (started != 0) {
+                    Watched again{process_creation(started), entry.session, -1, entry.starts};
+                    again.starts.push_back(now);
+                    next[started] = again;
+                }
+                break;
+            }
+            case GuardStep::Forget:
+                break;
+            }
+        }
+        watched = std::move(next);
+    }
+}
+
+void WINAPI service_main(DWORD, wchar_t**) {
+    status_handle = RegisterServiceCtrlHandlerExW(service_name, on_control, nullptr);
+    if (status_handle == nullptr) {
+        return;
+    }
+    stop_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    // The station beside this program; the station folder from the service's own command line.
+    wchar_t own[MAX_PATH * 2];
+    const DWORD length = GetModuleFileNameW(nullptr, own, static_cast<DWORD>(std::size(own)));
+    std::wstring program_folder(own, length);
+    program_folder.erase(program_folder.find_last_of(L'\\'));
+    std::wstring folder = program_folder;
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (words != nullptr && count > 1) {
+        folder = words[1];
+    }
+    LocalFree(words);
+    report(SERVICE_RUNNING);
+    watch(program_folder + L"\\kalimo.exe", folder);
+    report(SERVICE_STOPPED);
+}
+
+} // namespace
+
+int main() {
+    SERVICE_TABLE_ENTRYW services[] = {{service_name, service_main}, {nullptr, nullptr}};
+    return StartServiceCtrlDispatcherW(services) ? 0 : 1;
+}
