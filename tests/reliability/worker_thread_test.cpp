@@ -62,6 +62,10 @@ class ThreadedWorker : public StationTest {
 
 TEST_F(ThreadedWorker, StaffClosingTheRowEndsTheSessionOnTheWindowsThread) {
     tick();
+    // The first poll answered and applied: a tick while a poll is out sends none, and the next one
+    // must be the poll that sees the staff close.
+    window->worker().drain();
+    window->worker().deliver_results();
     ASSERT_TRUE(wait_for([this] { return window->session.polled_status == 0 && row().at(1) == "0"; }));
     db->exec("UPDATE tab_resa SET status_resa=1 WHERE id_resa=" + std::to_string(id_resa));
     tick();
