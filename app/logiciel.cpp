@@ -31,6 +31,14 @@
 
 Tlogiciel* logiciel = nullptr;
 
+bool PopupWatch::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->windowType() == Qt::Popup) {
+        closed_();
+    }
+    return false;
+}
+
 // The images are compiled into the panels' static library; register them before any form uses them.
 // (The registration macro must stand outside every namespace.)
 static void register_images() {
@@ -169,7 +177,14 @@ void Tlogiciel::connect_components() {
     connect(qGuiApp, &QGuiApplication::screenRemoved, this, follow_screens);
     connect(qGuiApp, &QGuiApplication::primaryScreenChanged, this, follow_screens);
     // A popup list of the station's own gives the keyboard back to the desktop when it closes.
-    qApp->installEventFilter(this);
+    popup_watch_ = std::make_unique<PopupWatch>([this] {
+        QTimer::singleShot(0, this, [this] {
+            if (locked()) {
+                hold_keyboard();
+            }
+        });
+    });
+    qApp->installEventFilter(popup_watch_.get());
     // Where there is no notification area the same menu opens from the window itself.
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
@@ -180,14 +195,6 @@ void Tlogiciel::connect_components() {
 }
 
 bool Tlogiciel::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Hide && watched->isWidgetType() &&
-        static_cast<QWidget*>(watched)->windowType() == Qt::Popup && locked()) {
-        QTimer::singleShot(0, this, [this] {
-            if (locked()) {
-                hold_keyboard();
-            }
-        });
-    }
     if (event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
         auto* id = identification()->ui();

@@ -11,6 +11,7 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -29,6 +30,18 @@ class StationSetup;
 namespace Ui {
 class Tlogiciel;
 }
+
+// Tells when a popup window of the application (a list's drop-down, a menu) closes.
+class PopupWatch : public QObject {
+  public:
+    explicit PopupWatch(std::function<void()> closed) : closed_(std::move(closed)) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    std::function<void()> closed_;
+};
 
 class Tlogiciel : public QMainWindow, public StationWindow {
     Q_OBJECT
@@ -156,6 +169,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     int layout_ = 0;
     int keyboard_retries_ = 0;
     std::vector<std::unique_ptr<QWidget>> covers_;
+    std::unique_ptr<PopupWatch> popup_watch_;
 };
 
 // The one instance, set while it exists.

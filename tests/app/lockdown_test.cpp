@@ -248,6 +248,14 @@ TEST_F(LockDown, TheKeyboardIsHeldWhileLockedOnlyAndTakenAgainByEachTick) {
     window->Timer_premier_plan_applicationTimer();
     EXPECT_TRUE(system.keyboard_held);
     EXPECT_GT(system.keyboard_holds, holds);
+    system.keyboard_held = false;
+    {
+        QWidget popup(nullptr, Qt::Popup); // a list's drop-down takes the keyboard and gives it back
+        popup.show();
+        popup.hide();
+    }
+    QApplication::processEvents();
+    EXPECT_TRUE(system.keyboard_held) << "taken again as soon as a popup closes";
 
     sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
     ASSERT_GT(window->session.id_resa, 0);
