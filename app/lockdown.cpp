@@ -16,6 +16,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <algorithm>
+
 namespace {
 
 // The toolkit's own connection to the X server, which a keyboard grab must be taken on; null on
@@ -75,11 +77,21 @@ void Tlogiciel::put_lock_back() {
         put_back(this, screen);
         activateWindow();
         keyboard_retries_ = 0;
-    } else if (QGuiApplication::applicationState() != Qt::ApplicationActive) {
-        // Another program's window has the focus: the station comes back on top of it.
+    } else if (QGuiApplication::applicationState() != Qt::ApplicationActive || another_program_on_top()) {
+        // Another program's window has the focus or lies over the lock: the station comes back on top.
         raise();
         activateWindow();
     }
+}
+
+bool Tlogiciel::another_program_on_top() {
+    const std::uintptr_t top = platform_.top_window(display_connection());
+    if (top == 0) {
+        return false; // the system cannot tell
+    }
+    const QWindowList ours = QGuiApplication::allWindows();
+    return std::none_of(ours.begin(), ours.end(),
+                        [top](const QWindow* w) { return w->handle() != nullptr && w->winId() == top; });
 }
 
 void Tlogiciel::cover_other_screens() {

@@ -146,6 +146,8 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     // changes nothing where nothing changed.
     void hold_lock();
     void put_lock_back();
+    // The window system says the window on top of all is not one of the station's.
+    bool another_program_on_top();
     void cover_other_screens();
     void hold_keyboard();
     // Ends what hold_lock holds: the covers and the keyboard.

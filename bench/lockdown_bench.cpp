@@ -107,6 +107,7 @@ class ListingOnly : public Platform {
     bool hold_keyboard(void*, std::uintptr_t) override { return true; }
     void release_keyboard(void*) override {}
     bool desktop_lockable() override { return true; }
+    std::uintptr_t top_window(void*) override { return 0; }
     long snapshots = 0;
     std::size_t entries = 0;
 

@@ -55,6 +55,10 @@ class Platform {
     virtual bool hold_keyboard(void* display, std::uintptr_t window) = 0;
     // Gives the keyboard back to the desktop; nothing when it is not held.
     virtual void release_keyboard(void* display) = 0;
+    // The window on top of every other, as the window system stacks them (on X the window manager's
+    // _NET_CLIENT_LIST_STACKING; on Windows the foreground window); 0 when it cannot tell. Asking
+    // changes nothing.
+    virtual std::uintptr_t top_window(void* display) = 0;
     // Whether a program may lock this desktop at all: false in a Wayland session, where an X
     // program can neither cover the screen nor hold the keyboard.
     virtual bool desktop_lockable() = 0;

@@ -68,6 +68,7 @@ class BenchPlatform : public Platform {
     bool hold_keyboard(void*, std::uintptr_t) override { return true; }
     void release_keyboard(void*) override {}
     bool desktop_lockable() override { return true; }
+    std::uintptr_t top_window(void*) override { return 0; }
 
   private:
     long stepped_seconds = 0;

@@ -321,6 +321,31 @@ class PosixPlatform final : public Platform {
     }
 
     bool desktop_lockable() override { return !wayland_session(); }
+
+    std::uintptr_t top_window(void* display) override {
+        auto* connection = static_cast<xcb_connection_t*>(display);
+        if (connection == nullptr || xcb_connection_has_error(connection) != 0) {
+            return 0;
+        }
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+        static const char name[] = "_NET_CLIENT_LIST_STACKING";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 1, sizeof name - 1, name), nullptr);
+        std::uintptr_t top = 0;
+        if (atom != nullptr && atom->atom != XCB_ATOM_NONE) {
+            // Bottom to top: the last window is the one on top. Only the last is read.
+            xcb_get_property_reply_t* list = xcb_get_property_reply(
+                connection, xcb_get_property(connection, 0, root, atom->atom, XCB_ATOM_WINDOW, 0, 4096),
+                nullptr);
+            if (list != nullptr && list->format == 32 && xcb_get_property_value_length(list) >= 4) {
+                const auto* windows = static_cast<const xcb_window_t*>(xcb_get_property_value(list));
+                top = windows[xcb_get_property_value_length(list) / 4 - 1];
+            }
+            std::free(list);
+        }
+        std::free(atom);
+        return top;
+    }
 };
 
 } // namespace

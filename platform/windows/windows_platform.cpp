@@ -170,6 +170,10 @@ class WindowsPlatform final : public Platform {
         }
     }
 
+    std::uintptr_t top_window(void*) override {
+        return reinterpret_cast<std::uintptr_t>(GetForegroundWindow());
+    }
+
     // The station's own desktop: nothing on Windows stands between it and the screen.
     bool desktop_lockable() override { return true; }
 };
