@@ -9,6 +9,12 @@
 # kalimo_db_trap            stop the server on every exit path of the calling script
 # kalimo_db_load DB FILE... (re)create database DB, load the SQL files into it, then give the station
 #                           account (the role of db/station_account.sql) its rights in it
+# kalimo_cluster_start DIR [OPT...]  start a private three-node Galera cluster (the nodes as the mysql
+#                           account) behind HAProxy, all on loopback, data under DIR; further arguments
+#                           are extra mariadbd options of every node
+# kalimo_cluster_stop       stop it (safe to call twice, or when it never started); kalimo_db_trap
+#                           stops it too
+# kalimo_on_cluster CMD...  run CMD with the test variables pointing at the cluster's balancer
 
 # What building the station and running it against a private server needs (scripts/demo)...
 KALIMO_PROGRAM_PACKAGES=(
@@ -24,6 +30,7 @@ KALIMO_PACKAGES=(
     x11-apps xdotool x11-utils x11-xserver-utils openbox
     dpkg-dev desktop-file-utils libglib2.0-bin adduser openssl
     g++-mingw-w64-x86-64 wine wine64 clang-format
+    galera-4 haproxy rsync
 )
 
 KALIMO_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
@@ -197,6 +204,15 @@ kalimo_db_start() {
     export KALIMO_TEST_STATION_USER=kalimo_poste
     export KALIMO_TEST_STATION_PASSWORD=poste
 
+    if ! kalimo_db_accounts; then
+        kalimo_db_stop
+        return 1
+    fi
+    kalimo_log "MariaDB running on 127.0.0.1:$port (socket $sock, data $datadir)"
+}
+
+# The accounts of a private server (or cluster), through the root socket of KALIMO_DB_SOCKET.
+kalimo_db_accounts() {
     # Two accounts, as a room has them: the scripts' own administrator (kalimo), which creates the
     # databases and their rows, and the stations' account (kalimo_poste), which holds the role
     # kalimo_station and nothing else; db/station_account.sql gives the role its rights in each
@@ -205,24 +221,20 @@ kalimo_db_start() {
     for who in "'kalimo'@'127.0.0.1'" "'kalimo'@'localhost'"; do
         if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'kalimo'; GRANT ALL PRIVILEGES ON *.* TO $who WITH GRANT OPTION;"; then
             kalimo_log "could not create the kalimo user"
-            kalimo_db_stop
             return 1
         fi
     done
     # The administrator may give the role to accounts of its own (tests make some).
     if ! kalimo_db_sql -e "CREATE ROLE IF NOT EXISTS kalimo_station; GRANT kalimo_station TO 'kalimo'@'127.0.0.1', 'kalimo'@'localhost' WITH ADMIN OPTION;"; then
         kalimo_log "could not create the role kalimo_station"
-        kalimo_db_stop
         return 1
     fi
     for who in "'kalimo_poste'@'%'" "'kalimo_poste'@'localhost'"; do
         if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'poste'; GRANT kalimo_station TO $who; SET DEFAULT ROLE kalimo_station FOR $who;"; then
             kalimo_log "could not create the station account kalimo_poste"
-            kalimo_db_stop
             return 1
         fi
     done
-    kalimo_log "MariaDB running on 127.0.0.1:$port (socket $sock, data $datadir)"
 }
 
 kalimo_db_stop() {
@@ -261,7 +273,7 @@ kalimo_db_stop() {
 
 # EXIT alone misses SIGTERM and SIGHUP: turn them (and Ctrl-C) into an exit so the trap runs.
 kalimo_db_trap() {
-    trap kalimo_db_stop EXIT
+    trap 'kalimo_cluster_stop; kalimo_db_stop' EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     trap 'exit 129' HUP
@@ -291,4 +303,218 @@ kalimo_db_load() {
         kalimo_log "giving the station account its rights in $db failed"
         return 1
     fi
+}
+
+# --- A private Galera cluster ----------------------------------------------------------------------
+# Three mariadbd nodes replicating with Galera, every port on 127.0.0.1 (client, group
+# communication, incremental and full state transfer), and HAProxy in front of them: one node takes
+# the writes, the other two stand by, and a node that stops answering is dropped from the balancer
+# within about a second. DIR/nodeN/start starts node N again (detached) with the options it was
+# first started with, so that a test may kill a node and let it rejoin.
+
+kalimo_cluster_sql() {
+    # SQL as root on node N's socket.
+    local node="$1"
+    shift
+    mariadb --no-defaults --socket="$KALIMO_CLUSTER_DIR/node$node/mysqld.sock" --user=root "$@"
+}
+
+# kalimo_cluster_wait_synced N: node N is part of a three-node primary component and synced.
+kalimo_cluster_wait_synced() {
+    local node="$1" waited=0 state
+    while [ "$waited" -lt 240 ]; do
+        state="$(kalimo_cluster_sql "$node" --batch --skip-column-names -e \
+            "SELECT GROUP_CONCAT(VARIABLE_VALUE ORDER BY VARIABLE_NAME) FROM information_schema.GLOBAL_STATUS
+             WHERE VARIABLE_NAME IN ('wsrep_cluster_status', 'wsrep_local_state_comment', 'wsrep_ready')" \
+            2>/dev/null || true)"
+        if [ "$state" = "Primary,Synced,ON" ]; then
+            return 0
+        fi
+        if ! kalimo_pid_alive "$(cat "$KALIMO_CLUSTER_DIR/node$node/mysqld.pid" 2>/dev/null)" &&
+            [ "$waited" -gt 20 ]; then
+            break
+        fi
+        sleep 0.25
+        waited=$((waited + 1))
+    done
+    kalimo_log "cluster node $node did not come up synced ($state); its log follows"
+    tail -n 40 "$KALIMO_CLUSTER_DIR/node$node/error.log" >&2
+    return 1
+}
+
+kalimo_cluster_start() {
+    local dir="${1:?kalimo_cluster_start needs a directory}"
+    shift
+    local extra_options=""
+    if [ "$#" -gt 0 ]; then
+        extra_options="$(printf '%q ' "$@")"
+    fi
+    mkdir -p "$dir"
+    dir="$(cd "$dir" && pwd -P)"
+    # A cluster left behind by an interrupted run: stop it, then start from fresh data.
+    KALIMO_CLUSTER_DIR="$dir" kalimo_cluster_stop
+    rm -rf "$dir"/node1 "$dir"/node2 "$dir"/node3 "$dir"/haproxy.*
+
+    # The nodes run as the mysql account, as Debian's own server does; without root, as ourselves.
+    local account
+    account="$(id -un)"
+    if [ "$(id -u)" -eq 0 ] && id mysql >/dev/null 2>&1; then
+        account=mysql
+    fi
+    # Socket paths are limited to about 107 bytes, and the nodes' account must reach their folder:
+    # a deep checkout, or one under a private home, has its cluster in /tmp.
+    if [ "${#dir}" -gt 80 ] ||
+        { [ "$account" != "$(id -un)" ] && ! runuser -u "$account" -- test -x "$dir" 2>/dev/null; }; then
+        rm -rf "$dir"
+        mkdir -p "$(dirname "$dir")"
+        ln -s "$(mktemp -d /tmp/kalimo-cluster.XXXXXX)" "$dir"
+        dir="$(readlink "$dir")"
+        chmod 755 "$dir"
+    fi
+    export KALIMO_CLUSTER_DIR="$dir"
+    local n ports=() all_group=()
+    for n in 1 2 3; do
+        local p
+        for p in sql group ist sst; do
+            # Twelve ports, none twice.
+            while :; do
+                p="$(kalimo_free_port)" || return 1
+                case " ${ports[*]} " in
+                    *" $p "*) ;;
+                    *) break ;;
+                esac
+            done
+            ports+=("$p")
+        done
+        all_group+=("127.0.0.1:${ports[$(((n - 1) * 4 + 1))]}")
+    done
+    local addresses
+    addresses="$(IFS=,; echo "${all_group[*]}")"
+    for n in 1 2 3; do
+        local node="$dir/node$n" sql="${ports[$(((n - 1) * 4))]}" group="${ports[$(((n - 1) * 4 + 1))]}"
+        local ist="${ports[$(((n - 1) * 4 + 2))]}" sst="${ports[$(((n - 1) * 4 + 3))]}"
+        mkdir -p "$node/data"
+        echo "$sql" >"$node/port"
+        # The settings Galera needs (row events, interleaved auto-increment locks, InnoDB), and the
+        # strict mode that refuses what it could not replicate (a table without a primary key, a
+        # change to a table of another engine).
+        cat >"$node/start" <<START
+#!/bin/sh
+# Starts cluster node $n detached; "--wsrep-new-cluster" makes it the first node of a new cluster.
+setsid mariadbd --no-defaults --user=$account --datadir="$node/data" --socket="$node/mysqld.sock" \\
+    --pid-file="$node/mysqld.pid" --log-error="$node/error.log" \\
+    --port=$sql --bind-address=127.0.0.1 --skip-name-resolve \\
+    --character-set-server=latin1 --collation-server=latin1_swedish_ci \\
+    --innodb-buffer-pool-size=64M --innodb-log-file-size=16M $extra_options\\
+    --binlog-format=ROW --innodb-autoinc-lock-mode=2 --default-storage-engine=InnoDB \\
+    --wsrep-on=ON --wsrep-provider=/usr/lib/galera/libgalera_smm.so --wsrep-cluster-name=kalimo \\
+    --wsrep-node-name=node$n --wsrep-node-address=127.0.0.1:$group \\
+    --wsrep-cluster-address=gcomm://$addresses \\
+    --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$group;ist.recv_addr=127.0.0.1:$ist" \\
+    --wsrep-sst-method=rsync --wsrep-sst-receive-address=127.0.0.1:$sst \\
+    --wsrep-mode=STRICT_REPLICATION,REQUIRED_PRIMARY_KEY "\$@" </dev/null >/dev/null 2>&1 &
+START
+        chmod 755 "$node/start"
+    done
+    chown -R "$account" "$dir/node1" "$dir/node2" "$dir/node3"
+
+    kalimo_log "initialising the cluster's first node in $dir/node1"
+    if ! mariadb-install-db --no-defaults --auth-root-authentication-method=normal --skip-test-db \
+        --datadir="$dir/node1/data" --user="$account" >"$dir/node1/install.log" 2>&1; then
+        cat "$dir/node1/install.log" >&2
+        return 1
+    fi
+    # The first node founds the cluster; the others join it one at a time, each receiving its
+    # data by a full state transfer.
+    "$dir/node1/start" --wsrep-new-cluster
+    kalimo_cluster_wait_synced 1 || return 1
+    KALIMO_DB_SOCKET="$dir/node1/mysqld.sock" kalimo_db_accounts || return 1
+    # HAProxy's health check logs in as this account, which may do nothing.
+    kalimo_cluster_sql 1 -e "CREATE OR REPLACE USER 'haproxy'@'127.0.0.1';" || return 1
+    for n in 2 3; do
+        "$dir/node$n/start"
+        kalimo_cluster_wait_synced "$n" || return 1
+    done
+
+    local front
+    front="$(kalimo_free_port)" || return 1
+    cat >"$dir/haproxy.cfg" <<CFG
+global
+    maxconn 8000
+defaults
+    mode tcp
+    timeout connect 2s
+    timeout client 1h
+    timeout server 1h
+    # A connection refused by a node just ended goes to another node at once.
+    retries 3
+    option redispatch 1
+listen kalimo
+    bind 127.0.0.1:$front
+    maxconn 8000
+    option mysql-check user haproxy post-41
+    default-server inter 300ms fall 2 rise 3 on-marked-down shutdown-sessions
+    server node1 127.0.0.1:$(cat "$dir/node1/port") check
+    server node2 127.0.0.1:$(cat "$dir/node2/port") check backup
+    server node3 127.0.0.1:$(cat "$dir/node3/port") check backup
+CFG
+    if ! haproxy -f "$dir/haproxy.cfg" -D -p "$dir/haproxy.pid" >"$dir/haproxy.log" 2>&1; then
+        cat "$dir/haproxy.log" >&2
+        return 1
+    fi
+    local waited=0
+    until mariadb --no-defaults --host=127.0.0.1 --port="$front" --user=kalimo --password=kalimo \
+        --connect-timeout=2 -e 'SELECT 1' >/dev/null 2>&1; do
+        if [ "$waited" -gt 40 ]; then
+            kalimo_log "HAProxy does not pass connections to the cluster"
+            cat "$dir/haproxy.log" >&2
+            return 1
+        fi
+        sleep 0.25
+        waited=$((waited + 1))
+    done
+    echo "$front" >"$dir/haproxy.port"
+    export KALIMO_CLUSTER_PORT="$front"
+    kalimo_log "Galera cluster of three nodes behind HAProxy on 127.0.0.1:$front (data $dir)"
+}
+
+kalimo_cluster_stop() {
+    local dir="${KALIMO_CLUSTER_DIR:-}"
+    if [ -z "$dir" ] || [ ! -d "$dir" ]; then
+        return 0
+    fi
+    local pid
+    pid="$(cat "$dir/haproxy.pid" 2>/dev/null || true)"
+    if kalimo_pid_alive "$pid"; then
+        kill -TERM "$pid" 2>/dev/null || true
+    fi
+    rm -f "$dir/haproxy.pid"
+    local n pids=()
+    for n in 3 2 1; do
+        pid="$(cat "$dir/node$n/mysqld.pid" 2>/dev/null || true)"
+        if kalimo_pid_alive "$pid"; then
+            pids+=("$pid")
+            timeout 20 mariadb-admin --no-defaults --socket="$dir/node$n/mysqld.sock" --user=root \
+                --connect-timeout=2 shutdown >/dev/null 2>&1 || kill -TERM "$pid" 2>/dev/null || true
+        fi
+    done
+    local waited=0
+    for pid in "${pids[@]}"; do
+        while kalimo_pid_alive "$pid" && [ "$waited" -lt 60 ]; do
+            sleep 0.5
+            waited=$((waited + 1))
+        done
+        kill -KILL "$pid" 2>/dev/null || true
+    done
+    if [ "${#pids[@]}" -gt 0 ]; then
+        kalimo_log "Galera cluster stopped"
+    fi
+    unset KALIMO_CLUSTER_DIR KALIMO_CLUSTER_PORT
+    return 0
+}
+
+kalimo_on_cluster() {
+    env MYSQL_TCP_PORT="$KALIMO_CLUSTER_PORT" KALIMO_TEST_DB_HOST=127.0.0.1 \
+        KALIMO_TEST_CLUSTER_DIR="$KALIMO_CLUSTER_DIR" KALIMO_DB_SOCKET="$KALIMO_CLUSTER_DIR/node1/mysqld.sock" \
+        KALIMO_DB_PID= "$@"
 }

@@ -173,7 +173,7 @@ TEST_F(DbLinkTest, NullReadsAsEmptyText) {
 TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
     // Another database of the same server, which the role was never given.
     const std::string other = db->name() + "_other";
-    db->exec("CREATE DATABASE `" + other + "`; CREATE TABLE `" + other + "`.`tab_user` (`login_user` TEXT)");
+    db->exec("CREATE DATABASE `" + other + "`; CREATE TABLE `" + other + "`.`tab_user` (`login_user` VARCHAR(20) PRIMARY KEY)");
     struct Drop {
         TestDatabase& db;
         std::string sql;
@@ -199,7 +199,7 @@ TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
         {"DELETE FROM `tab_user`", table},
         {"TRUNCATE `tab_resa`", table},
         {"DROP TABLE `tab_city`", table},
-        {"CREATE TABLE `kt_probe` (`a` INT)", table},
+        {"CREATE TABLE `kt_probe` (`a` INT PRIMARY KEY)", table},
         {"ALTER TABLE `tab_user` ADD `x` INT", table},
         {"SELECT `login_user` FROM `" + other + "`.`tab_user`", table},
         {"CREATE DATABASE `" + db->name() + "_x`", database},
@@ -213,4 +213,33 @@ TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
               (std::vector<std::vector<std::string>>{{"1", "60"}}));
     EXPECT_EQ(db->count("tab_inscription_user"), 1);
     EXPECT_EQ(db->count("tab_city"), 0) << "the table is still there";
+}
+
+// What a Galera cluster replicates: InnoDB tables, each with a primary key. On the cluster, its
+// strict mode refuses the rest, so every database test that runs there runs the station's statements
+// under it.
+TEST_F(DbLinkTest, EveryTableIsOneAClusterReplicates) {
+    const std::string schema = sql_quoted(db->name());
+    EXPECT_GE(std::stoi(db->scalar("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA=" + schema)),
+              7);
+    EXPECT_EQ(db->rows("SELECT TABLE_NAME, ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA=" + schema +
+                       " AND ENGINE <> 'InnoDB'"),
+              (std::vector<std::vector<std::string>>{}));
+    EXPECT_EQ(db->rows("SELECT t.TABLE_NAME FROM information_schema.TABLES t LEFT JOIN "
+                       "information_schema.TABLE_CONSTRAINTS c ON c.TABLE_SCHEMA=t.TABLE_SCHEMA AND "
+                       "c.TABLE_NAME=t.TABLE_NAME AND c.CONSTRAINT_TYPE='PRIMARY KEY' WHERE t.TABLE_SCHEMA=" +
+                       schema + " AND c.CONSTRAINT_NAME IS NULL"),
+              (std::vector<std::vector<std::string>>{}));
+    if (test_cluster::folder().empty()) {
+        return;
+    }
+    const std::string mode = "," + db->scalar("SELECT @@GLOBAL.wsrep_mode") + ",";
+    EXPECT_NE(mode.find(",STRICT_REPLICATION,"), std::string::npos) << mode;
+    EXPECT_NE(mode.find(",REQUIRED_PRIMARY_KEY,"), std::string::npos) << mode;
+    EXPECT_EQ(db->rows("SELECT @@GLOBAL.binlog_format, @@GLOBAL.innodb_autoinc_lock_mode"),
+              (std::vector<std::vector<std::string>>{{"ROW", "2"}}));
+    for (const char* refused : {"CREATE TABLE `kt_no_key` (`a` INT)", "CREATE TABLE `kt_other` (`a` INT PRIMARY KEY) "
+                                                                      "ENGINE=MyISAM"}) {
+        EXPECT_THROW(db->exec(refused), std::runtime_error) << refused;
+    }
 }

@@ -108,3 +108,76 @@ TEST_F(ThreadedWorker, ASilentServerHoldsNeitherTheCounterNorDeconnexion) {
     EXPECT_EQ(row(), (std::vector<std::string>{"3", "1"}));
     EXPECT_TRUE(errors.empty());
 }
+
+// On the private Galera cluster (scripts/test's cluster group): the node that serves the station is
+// ended as a crash would end it, in the middle of a session. The counter keeps time, the heartbeat
+// and the close land on a surviving node, and the node that comes back has every row.
+TEST_F(ThreadedWorker, LosingTheClusterNodeThatServesTheStationLosesNothing) {
+    if (test_cluster::folder().empty()) {
+        GTEST_SKIP() << "not on a cluster";
+    }
+    int answered_beats = 0;
+    QObject::connect(&window->worker(), &StationWorker::beat_done,
+                     [&answered_beats](bool answered) { answered_beats += answered ? 1 : 0; });
+    tick();
+    window->worker().drain();
+    window->worker().deliver_results();
+    ASSERT_TRUE(wait_for([this] { return window->session.polled_status == 0; }));
+    const std::string serving = test_cluster::serving_node();
+    ASSERT_FALSE(serving.empty());
+    const std::string beat_before =
+        db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(id_computer));
+
+    test_cluster::kill_node(serving);
+    // Whatever becomes of the node, it is back for the rest of the group.
+    struct Rejoin {
+        std::string node;
+        ~Rejoin() {
+            std::string error;
+            if (!test_cluster::node_running(node) && !test_cluster::rejoin(node, error)) {
+                ADD_FAILURE() << error;
+            }
+        }
+    } rejoin_at_the_end{serving};
+
+    for (int i = 0; i < 5; ++i) {
+        tick();
+    }
+    EXPECT_EQ(shown(), QStringLiteral("5 s")) << "the counter kept time while the node was lost";
+    EXPECT_TRUE(window->Timer1.isActive());
+    // The beats go on until one lands on a survivor (the first write may wait until the cluster has
+    // dropped the lost node).
+    ASSERT_TRUE(wait_for([&] {
+        window->worker().drain();
+        window->worker().deliver_results();
+        if (answered_beats == 0) {
+            window->Timer3Timer();
+        }
+        return answered_beats > 0;
+    }));
+    EXPECT_NE(test_cluster::serving_node(), serving);
+    EXPECT_NE(db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" +
+                         std::to_string(id_computer)),
+              beat_before);
+
+    system.advance(180 * 1000);
+    window->compteur_temps()->ui()->Compteur_Bouton_deconnexion->click();
+    EXPECT_TRUE(window->identification()->isVisible());
+    ASSERT_TRUE(wait_for([this] {
+        window->worker().drain();
+        if (!window->worker().pending_closes().empty()) {
+            window->Timer3Timer(); // a close the cluster did not take is sent again with the beat
+        }
+        return window->worker().pending_closes().empty();
+    }));
+    EXPECT_EQ(row(), (std::vector<std::string>{"3", "1"}));
+    EXPECT_FALSE(folder.exists(session_record_file_name));
+
+    std::string error;
+    ASSERT_TRUE(test_cluster::rejoin(serving, error)) << error;
+    EXPECT_EQ(test_cluster::rows_on(serving, db->name(),
+                                    "SELECT COUNT(*), SUM(duree_resa), SUM(status_resa) FROM tab_resa"),
+              (std::vector<std::vector<std::string>>{{"1", "3", "1"}}))
+        << "the node that came back has the session, closed";
+    EXPECT_TRUE(errors.empty());
+}

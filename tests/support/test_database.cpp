@@ -2,9 +2,12 @@
 
 #include "tests/reliability/private_server.h"
 
+#include <errmsg.h>
+
 #include <QDir>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -195,8 +198,17 @@ TestDatabase::TestDatabase() {
     if (!mode_server().failure.empty()) {
         throw std::runtime_error(mode_server().failure);
     }
+    connect();
+    run_all(admin_, "DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
+                        "` CHARACTER SET latin1; USE `" + name_ + "`;");
+    in_database_ = true;
+    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));
+    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/station_account.sql"));
+}
+
+void TestDatabase::connect() {
     std::string error;
-    admin_ = connect_admin(ServerAccess::from_environment(), nullptr, error);
+    admin_ = connect_admin(ServerAccess::from_environment(), in_database_ ? name_.c_str() : nullptr, error);
     if (admin_ == nullptr) {
         throw std::runtime_error("cannot reach the test server: " + error);
     }
@@ -204,10 +216,18 @@ TestDatabase::TestDatabase() {
     // mode: the administrative session leaves NO_BACKSLASH_ESCAPES and ANSI_QUOTES (and keeps the rest).
     run_all(admin_, "SET SESSION sql_mode=TRIM(BOTH ',' FROM REPLACE(REPLACE(CONCAT(',', @@SESSION.sql_mode, "
                     "','), ',NO_BACKSLASH_ESCAPES,', ','), ',ANSI_QUOTES,', ','))");
-    run_all(admin_, "DROP DATABASE IF EXISTS `" + name_ + "`; CREATE DATABASE `" + name_ +
-                        "` CHARACTER SET latin1; USE `" + name_ + "`;");
-    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));
-    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/station_account.sql"));
+}
+
+bool TestDatabase::reconnected() {
+    const unsigned int code = mysql_errno(admin_);
+    if (code != CR_SERVER_GONE_ERROR && code != CR_SERVER_LOST) {
+        return false;
+    }
+    // A cluster's balancer has moved to another node: this connection went with the old one.
+    mysql_close(admin_);
+    admin_ = nullptr;
+    connect();
+    return true;
 }
 
 TestDatabase::~TestDatabase() {
@@ -245,6 +265,9 @@ void TestDatabase::write_database_file(const std::string& user, const std::strin
 }
 
 void TestDatabase::exec(const std::string& sql) {
+    if (mysql_ping(admin_) != 0) {
+        reconnected();
+    }
     run_all(admin_, sql);
     last_insert_id_ = static_cast<long long>(mysql_insert_id(admin_));
 }
@@ -254,7 +277,8 @@ long long TestDatabase::insert_id() const {
 }
 
 std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql) {
-    if (mysql_real_query(admin_, sql.c_str(), sql.size()) != 0) {
+    if (mysql_real_query(admin_, sql.c_str(), sql.size()) != 0 &&
+        (!reconnected() || mysql_real_query(admin_, sql.c_str(), sql.size()) != 0)) {
         throw std::runtime_error("query failed: " + std::string(mysql_error(admin_)) + " in: " + sql);
     }
     std::vector<std::vector<std::string>> out;
@@ -312,3 +336,123 @@ std::string sql_quoted(const std::string& text) {
     }
     return out + "'";
 }
+
+namespace test_cluster {
+
+namespace {
+
+std::string node_file(const std::string& node, const std::string& name) {
+    return folder() + "/" + node + "/" + name;
+}
+
+pid_t node_pid(const std::string& node) {
+    std::ifstream in(node_file(node, "mysqld.pid"));
+    long pid = 0;
+    in >> pid;
+    return static_cast<pid_t>(pid);
+}
+
+// One query on a fresh administrative connection to the node's own port.
+std::vector<std::vector<std::string>> query_node(const std::string& node, const char* database,
+                                                 const std::string& sql, std::string& error) {
+    ServerAccess access = ServerAccess::from_environment();
+    std::ifstream in(node_file(node, "port"));
+    in >> access.port;
+    access.host = "127.0.0.1";
+    std::vector<std::vector<std::string>> out;
+    MYSQL* handle = connect_admin(access, database, error);
+    if (handle == nullptr) {
+        return out;
+    }
+    if (mysql_real_query(handle, sql.c_str(), sql.size()) != 0) {
+        error = mysql_error(handle);
+    } else if (MYSQL_RES* result = mysql_store_result(handle)) {
+        const unsigned int fields = mysql_num_fields(result);
+        while (MYSQL_ROW row = mysql_fetch_row(result)) {
+            std::vector<std::string> values;
+            for (unsigned int i = 0; i < fields; ++i) {
+                values.emplace_back(row[i] != nullptr ? row[i] : "NULL");
+            }
+            out.push_back(std::move(values));
+        }
+        mysql_free_result(result);
+    }
+    mysql_close(handle);
+    return out;
+}
+
+} // namespace
+
+std::string folder() {
+    return env("KALIMO_TEST_CLUSTER_DIR", "");
+}
+
+std::string serving_node() {
+    std::string error;
+    MYSQL* handle = connect_admin(ServerAccess::from_environment(), nullptr, error);
+    if (handle == nullptr) {
+        throw std::runtime_error("the cluster's balancer does not answer: " + error);
+    }
+    std::string name;
+    static const char query[] = "SELECT @@wsrep_node_name";
+    if (mysql_real_query(handle, query, sizeof query - 1) == 0) {
+        if (MYSQL_RES* result = mysql_store_result(handle)) {
+            if (MYSQL_ROW row = mysql_fetch_row(result)) {
+                name = row[0] != nullptr ? row[0] : "";
+            }
+            mysql_free_result(result);
+        }
+    }
+    mysql_close(handle);
+    return name;
+}
+
+bool node_running(const std::string& node) {
+    const pid_t pid = node_pid(node);
+    return pid > 0 && ::kill(pid, 0) == 0;
+}
+
+void kill_node(const std::string& node) {
+    const pid_t pid = node_pid(node);
+    if (pid <= 0 || ::kill(pid, SIGKILL) != 0) {
+        throw std::runtime_error("cluster node " + node + " has no process to end");
+    }
+    // Not our child: it is gone once the signal cannot reach it.
+    for (int waited = 0; ::kill(pid, 0) == 0 && waited < 500; ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+bool rejoin(const std::string& node, std::string& error) {
+    const std::string start = node_file(node, "start");
+    if (std::system(("'" + start + "'").c_str()) != 0) {
+        error = "cannot run " + start;
+        return false;
+    }
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+    while (std::chrono::steady_clock::now() < until) {
+        error.clear();
+        const auto state = query_node(node, nullptr,
+                                      "SELECT VARIABLE_VALUE FROM information_schema.GLOBAL_STATUS "
+                                      "WHERE VARIABLE_NAME='wsrep_local_state_comment'",
+                                      error);
+        if (!state.empty() && state.front().front() == "Synced") {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    error = "node " + node + " did not come back synced: " + error;
+    return false;
+}
+
+std::vector<std::vector<std::string>> rows_on(const std::string& node, const std::string& database,
+                                              const std::string& sql) {
+    std::string error;
+    auto out = query_node(node, database.c_str(), sql, error);
+    if (!error.empty()) {
+        throw std::runtime_error("on " + node + ": " + error + " in: " + sql);
+    }
+    return out;
+}
+
+} // namespace test_cluster

@@ -78,10 +78,32 @@ class TestDatabase {
     long long open_connections();
 
   private:
+    void connect();
+    // After a lost connection (a cluster's balancer moved on), a new one; false for any other error.
+    bool reconnected();
+
     MYSQL* admin_ = nullptr;
+    bool in_database_ = false;
     std::string name_;
     long long last_insert_id_ = 0;
 };
+
+// The private Galera cluster of scripts/lib.sh, when KALIMO_TEST_CLUSTER_DIR names its folder: the
+// server of ServerAccess is then its balancer. Nodes are named node1 to node3.
+namespace test_cluster {
+// Empty when the suite is not running on a cluster.
+std::string folder();
+// The node the balancer hands a new connection to.
+std::string serving_node();
+// Ends a node as a crash would, and waits until its process has gone.
+void kill_node(const std::string& node);
+bool node_running(const std::string& node);
+// Starts a node again with its first options; true once it is synced with the others.
+bool rejoin(const std::string& node, std::string& error);
+// Rows of a query in one database, on that node alone.
+std::vector<std::vector<std::string>> rows_on(const std::string& node, const std::string& database,
+                                              const std::string& sql);
+} // namespace test_cluster
 
 // A text as an SQL literal for the admin connection: quotes and backslashes escaped.
 std::string sql_quoted(const std::string& text);
