@@ -9,7 +9,14 @@
 // The operations are the program's, unchanged; the source address is bound by the client-library
 // hook (bench/support/client_hooks.h) around open_link's own mysql_real_connect.
 //
-// Flags: --stations=N --seconds=S (measured) --warmup=W --report=FILE (appends one table row).
+// On the private Galera cluster (KALIMO_TEST_CLUSTER_DIR, scripts/lib.sh's kalimo_on_cluster) the same
+// stations go through its balancer, which hides their source addresses from the nodes; with
+// --kill-node-at=K the node serving them is killed K seconds into the measure, the latencies are
+// reported before and after, every session row an operation reported opened or closed is looked for
+// afterwards (a missing one is lost), and the node is started again.
+//
+// Flags: --stations=N --seconds=S (measured) --warmup=W --report=FILE (appends one row to the scale
+// table) --cluster-report=FILE --label=TEXT (one row to the cluster table) --kill-node-at=K.
 #include "bench/support/bench_database.h"
 #include "bench/support/bench_platform.h"
 #include "bench/support/bench_report.h"
@@ -48,6 +55,7 @@ const char* const kind_names[KindCount] = {"poll_session_status", "report_statio
 struct Sample {
     float latency_ms;
     float late_ms; // how long after its due time the operation started
+    float at_s;    // when it started, from the start of the measure
     unsigned char kind;
     bool error;
 };
@@ -63,6 +71,9 @@ struct Station {
     int id_resa = 0;
     double session_left_s = 0; // of the session open at the start
     std::vector<Sample> samples;
+    // Session rows an operation reported opened, and those it reported closed.
+    std::vector<int> opened;
+    std::vector<int> closed;
 };
 
 Clock::time_point start_time;   // stations begin
@@ -101,6 +112,7 @@ void run_station(Station& s) {
         if (begin >= measure_from && begin < end_time) {
             s.samples.push_back(Sample{static_cast<float>(ms_between(begin, end)),
                                        static_cast<float>(std::max(0.0, ms_between(due, begin))),
+                                       static_cast<float>(ms_between(measure_from, begin) / 1000),
                                        static_cast<unsigned char>(kind), failed});
         }
         return !failed;
@@ -131,7 +143,9 @@ void run_station(Station& s) {
         case 0: {
             const int minutes =
                 static_cast<int>(std::chrono::duration<double>(now - session_start).count() / 60.0);
-            timed(CloseSession, due, [&] { return close_session_row(link, minutes, 1, s.id_resa); });
+            if (timed(CloseSession, due, [&] { return close_session_row(link, minutes, 1, s.id_resa); })) {
+                s.closed.push_back(s.id_resa);
+            }
             s.in_session = false;
             next_sign_in = after(now, uniform(rng, 10, 60));
             break;
@@ -176,6 +190,7 @@ void run_station(Station& s) {
             if (opened) {
                 s.in_session = true;
                 s.id_resa = id_resa;
+                s.opened.push_back(id_resa);
                 session_start = Clock::now();
                 session_end = after(session_start, uniform(rng, 120, 300));
                 next_poll = after(session_start, 1);
@@ -203,6 +218,25 @@ double percentile(std::vector<float>& values, double p) {
     const std::size_t rank = static_cast<std::size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
     std::nth_element(values.begin(), values.begin() + static_cast<long>(rank), values.end());
     return values[rank];
+}
+
+// Processor seconds (user + system) of the processes of a comma-separated list, from /proc; negative
+// when one is unreadable.
+double cpu_seconds_of(const std::string& pid);
+double cpu_seconds_of_all(const std::string& pids) {
+    double total = 0;
+    std::istringstream list(pids);
+    std::string pid;
+    bool any = false;
+    while (std::getline(list, pid, ',')) {
+        const double seconds = cpu_seconds_of(pid);
+        if (seconds < 0) {
+            return -1;
+        }
+        total += seconds;
+        any = true;
+    }
+    return any ? total : -1;
 }
 
 // Processor seconds (user + system) of a process, from /proc; negative when unreadable.
@@ -350,8 +384,16 @@ int main(int argc, char** argv) {
     const double seconds = std::stod(take_flag(argc, argv, "seconds", "15"));
     const double warmup = std::stod(take_flag(argc, argv, "warmup", "3"));
     const std::string report = take_flag(argc, argv, "report");
-    if (argc > 1 || n < 1 || n > 100000 || seconds <= 0 || warmup < 0) {
-        std::fprintf(stderr, "usage: %s --stations=N --seconds=S --warmup=W [--report=FILE]\n", argv[0]);
+    const std::string cluster_report = take_flag(argc, argv, "cluster-report");
+    const std::string label = take_flag(argc, argv, "label", "one server");
+    const double kill_at = std::stod(take_flag(argc, argv, "kill-node-at", "-1"));
+    const bool on_cluster = !test_cluster::folder().empty();
+    if (argc > 1 || n < 1 || n > 100000 || seconds <= 0 || warmup < 0 || kill_at >= seconds ||
+        (kill_at >= 0 && !on_cluster)) {
+        std::fprintf(stderr,
+                     "usage: %s --stations=N --seconds=S --warmup=W [--report=FILE] [--cluster-report=FILE "
+                     "--label=TEXT] [--kill-node-at=K, on a cluster, K < S]\n",
+                     argv[0]);
         return 2;
     }
     rlimit files{};
@@ -372,7 +414,8 @@ int main(int argc, char** argv) {
         prepare(db, stations);
         const std::string seen = seen_source("127.0.0.7");
         std::printf("a connection bound to 127.0.0.7 reaches the server from %s\n", seen.c_str());
-        if (seen != "127.0.0.7") {
+        // A cluster's balancer makes the connections to the nodes itself.
+        if (seen != "127.0.0.7" && !on_cluster) {
             throw std::runtime_error("the source address was not bound");
         }
 
@@ -410,14 +453,26 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_until(measure_from);
         const long long max_used_before = status_value(db, "Max_used_connections");
         const long long fsyncs_before = status_value(db, "Innodb_data_fsyncs");
-        const double server_cpu_before = cpu_seconds_of(server_pid);
+        const double server_cpu_before = cpu_seconds_of_all(server_pid);
         const double own_cpu_before = own_cpu_seconds();
         const MachineTime machine_before = machine_time();
+        std::string killed;
+        if (kill_at >= 0) {
+            std::this_thread::sleep_until(after(measure_from, kill_at));
+            killed = test_cluster::serving_node();
+            test_cluster::kill_node(killed);
+            std::printf("killed cluster node %s at %.1f s\n", killed.c_str(), kill_at);
+        }
         std::this_thread::sleep_until(end_time);
-        const double server_cpu = cpu_seconds_of(server_pid) - server_cpu_before;
+        const double server_cpu_after = cpu_seconds_of_all(server_pid);
+        // A killed node's processor time is gone with it: not reported.
+        const double server_cpu =
+            server_cpu_before < 0 || server_cpu_after < 0 ? -1 : server_cpu_after - server_cpu_before;
         const double own_cpu = own_cpu_seconds() - own_cpu_before;
         const MachineTime machine_after = machine_time();
-        const double fsyncs = static_cast<double>(status_value(db, "Innodb_data_fsyncs") - fsyncs_before);
+        // After a kill, the counters are another node's.
+        const double fsyncs =
+            killed.empty() ? static_cast<double>(status_value(db, "Innodb_data_fsyncs") - fsyncs_before) : -1;
         // What the rest of the machine took meanwhile (the machine is shared), in % of one core.
         const double others =
             100 * ((machine_after.busy - machine_before.busy) - std::max(0.0, server_cpu) - own_cpu) /
@@ -426,13 +481,31 @@ int main(int argc, char** argv) {
         const long long max_used = std::max(max_used_before, status_value(db, "Max_used_connections"));
         const client_hooks::Counts counts = client_hooks::totals();
 
+        // Every row an operation reported opened must be there, and closed when it said so.
+        std::map<int, std::string> status_of;
+        for (const auto& row : db.rows("SELECT id_resa, status_resa FROM tab_resa")) {
+            status_of[std::stoi(row[0])] = row[1];
+        }
+        long long lost = 0;
+        for (const Station& s : stations) {
+            for (const int id : s.opened) {
+                lost += status_of.count(id) == 0 ? 1 : 0;
+            }
+            for (const int id : s.closed) {
+                lost += status_of.count(id) == 0 || status_of[id] != "1" ? 1 : 0;
+            }
+        }
+
         std::vector<float> all;
+        std::vector<float> before_kill;
+        std::vector<float> after_kill;
         std::vector<float> late;
         std::vector<std::vector<float>> by_kind(KindCount);
         long long errors = 0;
         for (const Station& s : stations) {
             for (const Sample& sample : s.samples) {
                 all.push_back(sample.latency_ms);
+                (sample.at_s < kill_at || kill_at < 0 ? before_kill : after_kill).push_back(sample.latency_ms);
                 late.push_back(sample.late_ms);
                 by_kind[sample.kind].push_back(sample.latency_ms);
                 errors += sample.error ? 1 : 0;
@@ -463,12 +536,34 @@ int main(int argc, char** argv) {
         }
         std::printf(
             "  connections %llu (failed %llu), statements %llu (failed %llu), server's max used %lld, "
-            "server CPU %.0f %%, load program CPU %.0f %%, other processes %.0f %%, InnoDB fsyncs %.0f/s\n",
+            "server CPU %s %%, load program CPU %.0f %%, other processes %.0f %%, InnoDB fsyncs %s/s\n",
             static_cast<unsigned long long>(counts.connects - counts_before.connects),
             static_cast<unsigned long long>(counts.connect_failures - counts_before.connect_failures),
             static_cast<unsigned long long>(counts.queries - counts_before.queries),
             static_cast<unsigned long long>(counts.query_failures - counts_before.query_failures), max_used,
-            100 * server_cpu / seconds, 100 * own_cpu / seconds, others, fsyncs / seconds);
+            server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0).c_str() : "?", 100 * own_cpu / seconds, others,
+            fsyncs >= 0 ? fixed(fsyncs / seconds, 0).c_str() : "?");
+        const double p99_before = percentile(before_kill, 0.99);
+        const double p99_after = percentile(after_kill, 0.99);
+        std::printf("  session rows reported opened or closed and not found so: %lld\n", lost);
+        if (!killed.empty()) {
+            std::printf("  p99 before the kill %.2f ms, after it %.2f ms\n", p99_before, p99_after);
+            std::string error;
+            const auto rejoin_from = Clock::now();
+            if (!test_cluster::rejoin(killed, error)) {
+                throw std::runtime_error(error);
+            }
+            std::printf("  node %s back and synced in %.1f s\n", killed.c_str(),
+                        ms_between(rejoin_from, Clock::now()) / 1000);
+        }
+        if (!cluster_report.empty()) {
+            std::ofstream out(cluster_report, std::ios::app);
+            out << "| " << label << " | " << n << " | " << fixed(rate, 0) << " | " << fixed(p50, 2) << " | "
+                << fixed(p99, 2) << " | " << fixed(worst, 1) << " | " << errors << " | "
+                << (killed.empty() ? "" : fixed(p99_before, 2) + " / " + fixed(p99_after, 2)) << " | " << lost
+                << " | " << (server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0) : "?") << " | "
+                << kinds.str() << " |\n";
+        }
         if (!report.empty()) {
             std::ofstream out(report, std::ios::app);
             out << "| " << n << " | " << fixed(rate, 0) << " | " << fixed(p50, 2) << " | " << fixed(p99, 2)

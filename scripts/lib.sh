@@ -514,7 +514,9 @@ kalimo_cluster_stop() {
 }
 
 kalimo_on_cluster() {
+    local pids n
+    pids="$(for n in 1 2 3; do cat "$KALIMO_CLUSTER_DIR/node$n/mysqld.pid" 2>/dev/null; done | paste -sd,)"
     env MYSQL_TCP_PORT="$KALIMO_CLUSTER_PORT" KALIMO_TEST_DB_HOST=127.0.0.1 \
         KALIMO_TEST_CLUSTER_DIR="$KALIMO_CLUSTER_DIR" KALIMO_DB_SOCKET="$KALIMO_CLUSTER_DIR/node1/mysqld.sock" \
-        KALIMO_DB_PID= "$@"
+        KALIMO_DB_PID="$pids" "$@"
 }
