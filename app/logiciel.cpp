@@ -17,6 +17,7 @@
 #include "ui_identification.h"
 #include "ui_logiciel.h"
 #include "window/guarded.h"
+#include "window/server_operation.h"
 #include "window/message_box.h"
 
 #include <QApplication>
@@ -47,6 +48,7 @@ static void register_images() {
 
 Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()), platform_(platform()) {
+    // (identity_ is made once the worker exists, below.)
     register_images();
     ui_->setupUi(this);
     logiciel = this;
@@ -55,6 +57,7 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     link.health = &server_health;
     link.fail_fast = true;
     worker_ = std::make_unique<StationWorker>(server_health, worker_mode);
+    identity_ = std::make_unique<ServerOperation>(*worker_, this);
 
     QWidget* panels = ui_->Fond_principale;
     sessions_ =
@@ -246,6 +249,7 @@ void Tlogiciel::show_only(QWidget* panel) {
 }
 
 void Tlogiciel::start_station() {
+    ++starts_;
     auto* id = identification()->ui();
     awaiting_server = false;
     session.credit_minutes = 0;
@@ -277,31 +281,95 @@ void Tlogiciel::start_station() {
     if (station.setup_required == 0) {
         read_ip_and_host_name(station.ip_address, station.host_name, station.setup_required);
     }
-    if (station.setup_required == 0) {
-        find_computer_by_mac(link, config.station_mac.c_str(), station.id_computer, station.setup_required);
+
+    // The identification is the server's: asked on the worker, in the design's order, with the
+    // reachability test and the space's message that the screen it leads to will need.
+    Identity who;
+    who.state = station;
+    who.mac = config.station_mac;
+    who.file_found = station_file_found_;
+    if (worker_->mode() == WorkerMode::Thread) {
+        // Meanwhile the station is locked at once on its welcome screen, as it was, nothing on it
+        // to press; what the answer brings fills it in, or leads elsewhere.
+        who.lock_was_running = Timer_premier_plan_application.isActive();
+        who.group_was_enabled = !id->group_box_Identification->testAttribute(Qt::WA_ForceDisabled);
+        show_welcome(WelcomeMessage::Keep, nullptr);
+        id->group_box_Identification->setEnabled(false);
+        id->Identification_bouton_inscription->setEnabled(false);
     }
-    if (station.setup_required == 0) {
-        read_computer_name(link, station.id_computer, station.station_name, station.setup_required);
+    const unsigned starts = starts_;
+    identity_->start<Identity>(
+        nullptr, std::move(who), [](DbLink& link, Identity& w) { identify(link, w); },
+        [this, starts] { return starts_ == starts; },
+        [this](Identity& w, std::exception_ptr error) { apply_identity(w, error); });
+}
+
+void Tlogiciel::identify(DbLink& link, Identity& w) {
+    StationState& st = w.state;
+    if (st.setup_required == 0) {
+        find_computer_by_mac(link, w.mac.c_str(), st.id_computer, st.setup_required);
     }
-    if (station.setup_required == 0) {
+    if (st.setup_required == 0) {
+        read_computer_name(link, st.id_computer, st.station_name, st.setup_required);
+    }
+    if (st.setup_required == 0) {
+        w.name_read = true;
+        read_space_name(link, st.station_name.c_str(), st.space_name, st.setup_required);
+    }
+    if (st.setup_required == 0) {
+        read_space_settings(link, st.space_name.c_str(), st.settings);
+        w.settings_read = true;
+        read_computer_usage(link, st.id_computer, st.usage_computer, st.setup_required);
+    }
+    if (st.setup_required == 0) {
+        w.usage_read = true;
+        if (st.usage_computer == 0) {
+            st.setup_required = 1;
+        }
+    }
+    bool welcome = st.setup_required == 0 && st.usage_computer == 1;
+    if (st.setup_required == 1) {
+        open_link(link, st.db_check);
+        close_link(link);
+        w.probed = true;
+        welcome = st.db_check != 0 && w.file_found;
+    }
+    if (welcome) {
+        w.message.text = load_space_message(link, st.space_name.c_str(), st.messages_visible);
+        w.message.visible = st.messages_visible;
+    }
+}
+
+void Tlogiciel::apply_identity(Identity& w, std::exception_ptr error) {
+    auto* id = identification()->ui();
+    station = w.state;
+    if (worker_->mode() == WorkerMode::Thread) {
+        id->group_box_Identification->setEnabled(w.group_was_enabled);
+        id->Identification_bouton_inscription->setEnabled(true);
+    }
+    if (w.name_read) {
         id->Identification_label_nom_poste->setText(from_cp1252(station.station_name.str()));
         id->Identification_label_nom_poste->adjustSize();
-        read_space_name(link, station.station_name.c_str(), station.space_name, station.setup_required);
     }
-    if (station.setup_required == 0) {
-        read_space_settings(link, station.space_name.c_str(), station.settings);
+    if (w.settings_read) {
         id->Identification_bouton_inscription->setVisible(station.settings.page_inscription_logiciel == 1);
         id->Identification_label_nom_espace->setText(from_cp1252(station.space_name.str()));
         id->Identification_label_nom_espace->adjustSize();
-        read_computer_usage(link, station.id_computer, station.usage_computer, station.setup_required);
     }
-    if (station.setup_required == 0) {
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    // The lock shown while the answer came was this start's own: a screen of another kind is as it
+    // would have been without it.
+    const bool welcome = (w.usage_read && station.usage_computer == 1 && station.setup_required == 0) ||
+                         (w.probed && station.db_check != 0 && station_file_found_);
+    if (worker_->mode() == WorkerMode::Thread && !welcome && !w.lock_was_running) {
+        stop_lockdown();
+    }
+    if (w.usage_read && station.setup_required == 0) {
         switch (station.usage_computer) {
-        case 0:
-            station.setup_required = 1;
-            break;
         case 1:
-            show_welcome_screen();
+            show_welcome(WelcomeMessage::Given, &w.message);
             break;
         case 2:
             show_staff_screen();
@@ -311,19 +379,17 @@ void Tlogiciel::start_station() {
         }
     }
     if (station.setup_required == 1) {
-        route_unidentified_station();
+        route_unidentified_station(w);
     }
 }
 
-void Tlogiciel::route_unidentified_station() {
-    open_link(link, station.db_check);
-    close_link(link);
+void Tlogiciel::route_unidentified_station(Identity& w) {
     if (station.db_check == 0) {
         show_staff_setup_login();
     } else if (station_file_found_) {
         // A station that was set up: the server is gone, not the set-up. Unlocking it would unlock
         // every station of the room whenever the server is down at boot.
-        show_welcome_screen();
+        show_welcome(WelcomeMessage::Given, &w.message);
         awaiting_server = true;
     } else {
         show_setup_screen();
@@ -454,6 +520,28 @@ void place_staff_login(Identification* panel) {
 } // namespace
 
 void Tlogiciel::show_welcome_screen() {
+    show_welcome(WelcomeMessage::Ask, nullptr);
+}
+
+void Tlogiciel::apply_space_message(const SpaceMessage& message) {
+    auto* memo = identification()->ui()->Identification_memo_message_espace;
+    station.messages_visible = message.visible;
+    memo->setPlainText(from_cp1252(message.text));
+    memo->setVisible(message.visible == 1);
+    if (!platform_.desktop_lockable()) {
+        show_not_lockable();
+    }
+}
+
+void Tlogiciel::show_not_lockable() {
+    auto* memo = identification()->ui()->Identification_memo_message_espace;
+    memo->setPlainText(
+        QStringLiteral("Ce poste ne peut pas être verrouillé dans une session Wayland : ouvrez une "
+                       "session X11 (Xorg)."));
+    memo->show();
+}
+
+void Tlogiciel::show_welcome(WelcomeMessage from, const SpaceMessage* given) {
     auto* id = identification()->ui();
     Timer_premier_plan_application.start();
     apply_window_layout(FullScreen);
@@ -487,19 +575,36 @@ void Tlogiciel::show_welcome_screen() {
     place(name, sw / 2 - name->width() / 2 + 400, sh / 2 + name->height() + 200);
     place_logos_full_screen(identification(), sw);
 
-    const std::string message =
-        load_space_message(link, station.space_name.c_str(), station.messages_visible);
-    id->Identification_memo_message_espace->setPlainText(from_cp1252(message));
-    id->Identification_memo_message_espace->setVisible(station.messages_visible == 1);
+    if (from == WelcomeMessage::Given) {
+        apply_space_message(*given);
+    } else if (from == WelcomeMessage::Ask) {
+        // The space's staff message comes from the server; it is shown when it answers, if this
+        // welcome screen is still up.
+        SpaceMessage asked;
+        asked.space = station.space_name.str();
+        asked.visible = station.messages_visible;
+        const unsigned starts = starts_;
+        ask_server<SpaceMessage>(
+            *worker_, this, std::move(asked),
+            [](DbLink& link, SpaceMessage& m) {
+                m.text = load_space_message(link, m.space.c_str(), m.visible);
+            },
+            [this, starts] {
+                return starts_ == starts && !identification()->isHidden() && station.staff_screen == 0;
+            },
+            [this](SpaceMessage& m, std::exception_ptr error) {
+                if (error) {
+                    std::rethrow_exception(error);
+                }
+                apply_space_message(m);
+            });
+    }
     // A desktop that cannot be locked is not pretended locked: nobody signs in there.
     const bool lockable = platform_.desktop_lockable();
     id->group_box_Identification->setEnabled(lockable);
     id->Identification_bouton_inscription->setEnabled(lockable);
     if (!lockable) {
-        id->Identification_memo_message_espace->setPlainText(
-            QStringLiteral("Ce poste ne peut pas être verrouillé dans une session Wayland : ouvrez une "
-                           "session X11 (Xorg)."));
-        id->Identification_memo_message_espace->show();
+        show_not_lockable();
     }
     // The station's first welcome screen is locked at the first tick after the window shows.
     if (isVisible()) {

@@ -11,6 +11,8 @@
 
 #include <QMainWindow>
 #include <QTimer>
+#include <exception>
+#include <string>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -24,6 +26,7 @@ class QAction;
 class QMenu;
 class QSystemTrayIcon;
 class SelfRegistration;
+class ServerOperation;
 class Renseignement;
 class Sessions;
 class StationSetup;
@@ -86,8 +89,29 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     // Start-up and screens.
     void FormCreate();
     void start_station() override;
+    unsigned starts() const override { return starts_; }
     void identify_if_awaiting_server() override;
-    void route_unidentified_station();
+    // What the station's identification brings back from the server (a copy of the station's record,
+    // read on the worker), and how far it went.
+    struct SpaceMessage {
+        std::string space;
+        std::string text;
+        int visible = 0;
+    };
+    struct Identity {
+        StationState state;
+        FixedText<20> mac;
+        bool file_found = false;
+        bool name_read = false;
+        bool settings_read = false;
+        bool usage_read = false;
+        bool probed = false;
+        SpaceMessage message;
+        // The welcome screen shown while it was out (the worker on its thread) changed these.
+        bool lock_was_running = false;
+        bool group_was_enabled = true;
+    };
+    void route_unidentified_station(Identity& who);
     void apply_window_layout(int layout) override;
     void show_welcome_screen() override;
     void show_staff_screen() override;
@@ -135,6 +159,15 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // Where the welcome screen's staff message comes from: asked of the server, given by the
+    // identification, or kept as it is (the lock shown while the identification is out).
+    enum class WelcomeMessage { Ask, Given, Keep };
+    void show_welcome(WelcomeMessage from, const SpaceMessage* given);
+    void apply_space_message(const SpaceMessage& message);
+    void show_not_lockable();
+    // The identification's queries, on the worker; its outcome, on the window's thread.
+    static void identify(DbLink& link, Identity& who);
+    void apply_identity(Identity& who, std::exception_ptr error);
     void connect_components();
     void guard(void (Tlogiciel::*handler)());
     void apply_window_flags();
@@ -159,6 +192,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     std::unique_ptr<Ui::Tlogiciel> ui_;
     Platform& platform_;
     std::unique_ptr<StationWorker> worker_;
+    std::unique_ptr<ServerOperation> identity_;
     std::unique_ptr<Sessions> sessions_;
     std::unique_ptr<StationSetup> setup_;
     std::unique_ptr<SelfRegistration> registration_;
@@ -169,6 +203,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     bool station_file_found_ = false;
     bool beat_in_flight_ = false;
     int layout_ = 0;
+    unsigned starts_ = 0;
     int keyboard_retries_ = 0;
     std::vector<std::unique_ptr<QWidget>> covers_;
     std::unique_ptr<PopupWatch> popup_watch_;

@@ -505,7 +505,8 @@ int main(int argc, char** argv) {
         for (const Station& s : stations) {
             for (const Sample& sample : s.samples) {
                 all.push_back(sample.latency_ms);
-                (sample.at_s < kill_at || kill_at < 0 ? before_kill : after_kill).push_back(sample.latency_ms);
+                (sample.at_s < kill_at || kill_at < 0 ? before_kill : after_kill)
+                    .push_back(sample.latency_ms);
                 late.push_back(sample.late_ms);
                 by_kind[sample.kind].push_back(sample.latency_ms);
                 errors += sample.error ? 1 : 0;
@@ -541,8 +542,8 @@ int main(int argc, char** argv) {
             static_cast<unsigned long long>(counts.connect_failures - counts_before.connect_failures),
             static_cast<unsigned long long>(counts.queries - counts_before.queries),
             static_cast<unsigned long long>(counts.query_failures - counts_before.query_failures), max_used,
-            server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0).c_str() : "?", 100 * own_cpu / seconds, others,
-            fsyncs >= 0 ? fixed(fsyncs / seconds, 0).c_str() : "?");
+            server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0).c_str() : "?", 100 * own_cpu / seconds,
+            others, fsyncs >= 0 ? fixed(fsyncs / seconds, 0).c_str() : "?");
         const double p99_before = percentile(before_kill, 0.99);
         const double p99_after = percentile(after_kill, 0.99);
         std::printf("  session rows reported opened or closed and not found so: %lld\n", lost);

@@ -38,6 +38,7 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -271,8 +272,9 @@ class Stopped {
     }
 
     pid_t pid_;
-    bool stopped_ = false;
-    double at_ms_ = 0;
+    // begin may run on the worker (just before its statement), the rest on the window's thread.
+    std::atomic<bool> stopped_{false};
+    std::atomic<double> at_ms_{0};
     double resumed_ms_ = 0;
 };
 
@@ -330,6 +332,15 @@ bool on_welcome_screen(const Tlogiciel& w) {
            w.inscription()->isHidden() && !w.Timer1.isActive();
 }
 
+// The identification that follows every start has answered: the welcome screen can be used.
+bool identified(Tlogiciel& w) {
+    return run_until(
+        [&w] {
+            return on_welcome_screen(w) && w.identification()->ui()->group_box_Identification->isEnabled();
+        },
+        10000);
+}
+
 // ---- The registration form's opening ----------------------------------------------------------------
 
 class PaintCounter : public QObject {
@@ -352,8 +363,11 @@ struct Opening {
 // One click on "Inscription" from the welcome screen to the form painted with its towns, then back.
 Opening open_registration_form(Tlogiciel& w, int towns) {
     PaintCounter counter;
-    w.inscription()->installEventFilter(&counter);
     Opening opening;
+    if (!identified(w)) {
+        return opening;
+    }
+    w.inscription()->installEventFilter(&counter);
     const double start = now_ms();
     w.identification()->ui()->Identification_bouton_inscription->click();
     const double handled = now_ms();
@@ -474,12 +488,15 @@ bool start_visitor_session(Tlogiciel& w, const QString& login, double& started_m
     id->Identification_labeledit_identifiant->setText(login);
     id->Identification_labeledit_mot_de_passe->setText(QStringLiteral("soleil"));
     id->Identification_bouton_connexion->click();
-    if (w.renseignement()->isHidden()) {
+    // The sign-in is answered on the worker.
+    if (!run_until([&w] { return !w.renseignement()->isHidden(); }, 10000)) {
         std::fprintf(stderr, "%s: no survey after the sign-in\n", login.toUtf8().constData());
         return false;
     }
     const double before = now_ms();
     w.renseignement()->ui()->Bouton_valider->click();
+    // The session starts once its row is written, on the worker.
+    run_until([&w] { return w.Timer1.isActive(); }, 10000);
     const double after = now_ms();
     started_ms = (before + after) / 2;
     uncertainty_ms = (after - before) / 2;
@@ -488,7 +505,12 @@ bool start_visitor_session(Tlogiciel& w, const QString& login, double& started_m
 
 // The server answers again, the station is identified and back on its welcome screen.
 bool recovered(Tlogiciel& w, double limit_ms) {
-    return run_until([&w] { return !w.server_health.down() && on_welcome_screen(w); }, limit_ms);
+    return run_until(
+        [&w] {
+            return !w.server_health.down() && on_welcome_screen(w) &&
+                   w.identification()->ui()->group_box_Identification->isEnabled();
+        },
+        limit_ms);
 }
 
 void add_visitor(TestDatabase& db, const std::string& login) {
@@ -643,14 +665,15 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
         }
         run_for(2000);
         ClickProbe probe;
-        probe.label = "server stopped between the window's connect and its first statement";
+        probe.label = "server stopped between a connect and its first statement";
         {
             Stopped stop(server, false);
-            client_hooks::before_next_statement_on_this_thread([&stop] { stop.begin(); });
+            // The click's work runs on the worker: its next statement, whichever thread sends it.
+            client_hooks::before_next_statement([&stop] { stop.begin(); });
             post_click(w.compteur_temps()->ui()->Compteur_Bouton_deconnexion, probe.click);
             run_until([&probe] { return probe.click.done(); }, 60000);
             run_for(500);
-            client_hooks::before_next_statement_on_this_thread(nullptr);
+            client_hooks::before_next_statement(nullptr);
             stop.resume();
             probe.gaps = gaps_between(ticker.ticks(), probe.click.posted_ms, stop.resumed_ms());
             run.stall_windows.emplace_back(stop.at_ms(), stop.resumed_ms());
@@ -846,8 +869,7 @@ int main(int argc, char** argv) {
         auto station = std::make_unique<Tlogiciel>(WorkerMode::Thread);
         window = station.get();
         station->show();
-        QCoreApplication::processEvents();
-        if (!on_welcome_screen(*station)) {
+        if (!identified(*station)) {
             throw std::runtime_error("the station was not identified");
         }
 
@@ -882,7 +904,7 @@ int main(int argc, char** argv) {
             }
             stalled.write_database_file();
             guarded(station.get(), [&station] { station->start_station(); });
-            if (!on_welcome_screen(*station)) {
+            if (!identified(*station)) {
                 throw std::runtime_error("the station was not identified on its own server");
             }
             const StallRun run = run_stall(*station, server_pid, options);

@@ -11,6 +11,8 @@ StationWorker::StationWorker(ServerHealth& health, WorkerMode mode) : mode_(mode
     // The worker's link is the probe that tells when a lost server answers again: it always tries.
     link_.health = &health;
     link_.fail_fast = false;
+    window_link_.health = &health;
+    window_link_.fail_fast = true;
     if (mode_ == WorkerMode::Thread) {
         // A result waits at most this long on a window that is otherwise idle.
         pick_up_.setInterval(20);
@@ -214,6 +216,19 @@ void StationWorker::close_session(const PendingClose& close) {
             pending_.push_back(kept);
         }
         save_record();
+    });
+}
+
+void StationWorker::for_window(std::function<void(DbLink&)> work,
+                               std::function<void(std::exception_ptr)> apply) {
+    post([this, work = std::move(work), apply = std::move(apply)] {
+        std::exception_ptr error;
+        try {
+            work(window_link_);
+        } catch (...) {
+            error = std::current_exception();
+        }
+        deliver([apply, error] { apply(error); });
     });
 }
 

@@ -20,6 +20,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -55,6 +56,13 @@ class StationWorker : public QObject {
     // Closes a session row; a close the server does not take is kept and sent again at each beat.
     void close_session(const PendingClose& close);
 
+    // An operation a person started (a sign-in, a session's start, the station's identification):
+    // `work` runs on the worker, after the requests before it, with a link of its own that fails at
+    // once while the server is known to be lost, as the window's operations always have; then `apply`
+    // runs on the window's thread, given what `work` threw (nullptr when it returned). `work` touches
+    // nothing of the window's: it reads and writes only what its lambda holds.
+    void for_window(std::function<void(DbLink&)> work, std::function<void(std::exception_ptr)> apply);
+
     // Waits until every request made so far has run; their results are then waiting for
     // deliver_results (or the pick-up timer).
     void drain();
@@ -82,6 +90,7 @@ class StationWorker : public QObject {
 
     const WorkerMode mode_;
     DbLink link_;
+    DbLink window_link_; // for_window's operations
 
     // The queue both ways. `outstanding_` counts the jobs posted and not finished.
     std::mutex queue_mutex_;

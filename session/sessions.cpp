@@ -22,6 +22,9 @@
 #include <algorithm>
 
 #include <array>
+#include <exception>
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace {
@@ -63,7 +66,8 @@ Sessions::Sessions(StationWindow& window, Platform& platform, DbLink& link, Stat
                    QWidget* panels_parent)
     : window_(window), platform_(platform), link_(link), station_(station), session_(session),
       counter_timer_(counter_timer), worker_(worker), identification_(new Identification(panels_parent)),
-      renseignement_(new Renseignement(panels_parent)), compteur_temps_(new Compteur_temps(panels_parent)) {
+      renseignement_(new Renseignement(panels_parent)), compteur_temps_(new Compteur_temps(panels_parent)),
+      operation_(worker, window.widget()) {
     connect_components();
 }
 
@@ -99,37 +103,100 @@ void Sessions::keep_session_open(int closing_status) {
     worker_.session_opened(OpenSession{session_.id_resa, session_.id_user, closing_status, now, now});
 }
 
+namespace {
+
+// What the sign-in's lookup reads and writes.
+struct Lookup {
+    std::string login;
+    std::string digest;
+    bool asked = false; // the texts can be an account's
+    int id_user = 0;
+    int status_user = 0;
+    int outcome = 0;
+};
+
+} // namespace
+
 void Sessions::Identification_bouton_connexionClick() {
+    if (operation_.out()) {
+        return; // a second press while the first is answered
+    }
     auto* id = identification_->ui();
     window_.identify_if_awaiting_server();
     session_.lookup_outcome = 0;
     const QString password = id->Identification_labeledit_mot_de_passe->text();
     const QString login = id->Identification_labeledit_identifiant->text();
-    auto clear_fields = [&] {
-        id->Identification_labeledit_identifiant->clear();
-        id->Identification_labeledit_mot_de_passe->clear();
-    };
-    auto refuse = [&](const QString& message) {
-        show_message(window_.widget(), message);
-        session_.lookup_outcome = 0;
-        clear_fields();
-        id->Identification_labeledit_identifiant->setFocus();
-    };
-
+    Lookup lookup;
+    lookup.id_user = session_.id_user;
+    lookup.status_user = session_.status_user;
     // Accounts are stored in the stations' code page: a text with characters outside it cannot be
     // any account's, and must not be folded into one that is. Nor can a login holding a NUL, which
     // would end it early and name the account of its first part.
     if (encodable_in_cp1252(login) && encodable_in_cp1252(password) && !login.contains(QChar(0))) {
-        const std::string digest = password_digest(to_cp1252(password));
-        try {
-            lookup_account(link_, to_cp1252(login).c_str(), digest.c_str(), session_.id_user,
-                           session_.status_user, session_.lookup_outcome);
-        } catch (...) {
-            session_.lookup_outcome = 0;
-            clear_fields();
-            throw;
-        }
+        lookup.asked = true;
+        lookup.login = to_cp1252(login);
+        lookup.digest = password_digest(to_cp1252(password));
     }
+    const unsigned starts = window_.starts();
+    operation_.start<Lookup>(
+        id->Identification_bouton_connexion, std::move(lookup),
+        [](DbLink& link, Lookup& l) {
+            if (l.asked) {
+                lookup_account(link, l.login.c_str(), l.digest.c_str(), l.id_user, l.status_user, l.outcome);
+            }
+        },
+        [this, starts] { return window_.starts() == starts && !identification_->isHidden(); },
+        [this](Lookup& l, std::exception_ptr error) {
+            session_.id_user = l.id_user;
+            session_.status_user = l.status_user;
+            session_.lookup_outcome = l.outcome;
+            if (error) {
+                session_.lookup_outcome = 0;
+                clear_sign_in_fields();
+                std::rethrow_exception(error);
+            }
+            route_sign_in_answer();
+        });
+}
+
+void Sessions::clear_sign_in_fields() {
+    identification_->ui()->Identification_labeledit_identifiant->clear();
+    identification_->ui()->Identification_labeledit_mot_de_passe->clear();
+}
+
+void Sessions::open_row_then(QWidget* control, int closing_status, std::function<void()> then) {
+    struct Row {
+        int id_computer;
+        int id_user;
+        int planned;
+        int id_resa;
+    };
+    const unsigned starts = window_.starts();
+    operation_.start<Row>(
+        control, Row{station_.id_computer, session_.id_user, session_.planned_duration, session_.id_resa},
+        [](DbLink& link, Row& r) { open_session_row(link, r.id_computer, r.id_user, r.planned, r.id_resa); },
+        [this, starts] { return window_.starts() == starts; },
+        [this, closing_status, then](Row& r, std::exception_ptr error) {
+            session_.id_resa = r.id_resa;
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            keep_session_open(closing_status);
+            then();
+        });
+}
+
+void Sessions::refuse_sign_in(const QString& message) {
+    show_message(window_.widget(), message);
+    session_.lookup_outcome = 0;
+    clear_sign_in_fields();
+    identification_->ui()->Identification_labeledit_identifiant->setFocus();
+}
+
+void Sessions::route_sign_in_answer() {
+    auto* id = identification_->ui();
+    auto refuse = [this](const QString& message) { refuse_sign_in(message); };
+    QWidget* button = id->Identification_bouton_connexion;
 
     switch (route_sign_in(session_.lookup_outcome, station_.staff_screen, session_.status_user,
                           station_.setup_required)) {
@@ -149,53 +216,59 @@ void Sessions::Identification_bouton_connexionClick() {
         // No session row: the staff member came to set the station up.
         session_.lookup_outcome = 0;
         station_.staff_screen = 0;
-        clear_fields();
+        clear_sign_in_fields();
         window_.show_setup_screen();
         return;
     case SignInRoute::StaffSession:
         session_.lookup_outcome = 0;
         station_.staff_screen = 0;
-        clear_fields();
-        open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
-                         session_.id_resa);
-        keep_session_open(2);
-        window_.minimise_to_tray();
+        clear_sign_in_fields();
+        open_row_then(button, 2, [this] { window_.minimise_to_tray(); });
         return;
     case SignInRoute::StaffOnVisitorStation:
         window_.set_stay_on_top(false);
         window_.stop_lockdown();
         platform_.run_command("start c://Windows//explorer.exe");
         session_.staff_on_visitor_station = 1;
-        clear_fields();
+        clear_sign_in_fields();
         session_.lookup_outcome = 0;
         session_.planned_duration = 999;
-        open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
-                         session_.id_resa);
-        keep_session_open(2);
-        window_.minimise_to_tray();
+        open_row_then(button, 2, [this] { window_.minimise_to_tray(); });
         return;
-    case SignInRoute::Visitor:
-        try {
-            compute_credit(link_, session_.id_user, session_.credit_minutes);
-        } catch (...) {
-            session_.lookup_outcome = 0;
-            clear_fields();
-            throw;
-        }
-        if (session_.credit_minutes <= 0) {
-            refuse(QStringLiteral("Crédit temps épuisé"));
-            return;
-        }
-        identification_->hide();
-        if (station_.settings.page_renseignement_logiciel == 1) {
-            present_survey();
-        } else {
-            renseignement_->hide();
-            start_session();
-        }
-        clear_fields();
-        session_.lookup_outcome = 0;
+    case SignInRoute::Visitor: {
+        struct Credit {
+            int id_user;
+            int minutes;
+        };
+        const unsigned starts = window_.starts();
+        operation_.start<Credit>(
+            button, Credit{session_.id_user, session_.credit_minutes},
+            [](DbLink& link, Credit& c) { compute_credit(link, c.id_user, c.minutes); },
+            [this, starts] { return window_.starts() == starts && !identification_->isHidden(); },
+            [this, refuse](Credit& c, std::exception_ptr error) {
+                session_.credit_minutes = c.minutes;
+                if (error) {
+                    session_.lookup_outcome = 0;
+                    clear_sign_in_fields();
+                    std::rethrow_exception(error);
+                }
+                if (session_.credit_minutes <= 0) {
+                    refuse(QStringLiteral("Crédit temps épuisé"));
+                    return;
+                }
+                if (station_.settings.page_renseignement_logiciel == 1) {
+                    identification_->hide();
+                    present_survey();
+                } else {
+                    // The welcome screen stays until the session's row is written.
+                    renseignement_->hide();
+                    start_session();
+                }
+                clear_sign_in_fields();
+                session_.lookup_outcome = 0;
+            });
         return;
+    }
     case SignInRoute::Ignored:
         session_.lookup_outcome = 0;
         return;
@@ -256,17 +329,60 @@ void Sessions::CheckBox_InternetClick() {
 }
 
 void Sessions::start_session() {
+    if (operation_.out()) {
+        return;
+    }
     auto* r = renseignement_->ui();
-    auto* c = compteur_temps_->ui();
-    open_session_row(link_, station_.id_computer, session_.id_user, session_.planned_duration,
-                     session_.id_resa);
-    keep_session_open(1);
-    session_.remaining_seconds = static_cast<std::uint32_t>(session_.credit_minutes) * 60u;
+    struct Start {
+        int id_computer;
+        int id_user;
+        int planned;
+        int id_resa;
+        std::vector<std::string> answers;
+        bool row_opened = false;
+    };
+    Start start{station_.id_computer, session_.id_user, session_.planned_duration, session_.id_resa, {}};
     for (QCheckBox* box : boxes_in_answer_order(r)) {
         if (box->isChecked()) {
-            record_usage_answer(link_, to_cp1252(box->text()).c_str(), session_.id_user);
-            uncheck_quietly(box);
+            start.answers.push_back(to_cp1252(box->text()));
         }
+    }
+    // Started from the survey, or straight from the sign-in when there is none.
+    const bool from_survey = !renseignement_->isHidden();
+    QWidget* control = from_survey ? static_cast<QWidget*>(r->Bouton_valider)
+                                   : identification_->ui()->Identification_bouton_connexion;
+    const unsigned starts = window_.starts();
+    operation_.start<Start>(
+        control, std::move(start),
+        [](DbLink& link, Start& s) {
+            open_session_row(link, s.id_computer, s.id_user, s.planned, s.id_resa);
+            s.row_opened = true;
+            for (const std::string& answer : s.answers) {
+                record_usage_answer(link, answer.c_str(), s.id_user);
+            }
+        },
+        [this, starts, from_survey] {
+            return window_.starts() == starts && (from_survey ? !renseignement_->isHidden() : true);
+        },
+        [this](Start& s, std::exception_ptr error) {
+            session_.id_resa = s.id_resa;
+            if (error) {
+                if (s.row_opened) {
+                    keep_session_open(1); // the row was written: a crash must close it
+                }
+                std::rethrow_exception(error);
+            }
+            keep_session_open(1);
+            begin_counting();
+        });
+}
+
+void Sessions::begin_counting() {
+    auto* r = renseignement_->ui();
+    auto* c = compteur_temps_->ui();
+    session_.remaining_seconds = static_cast<std::uint32_t>(session_.credit_minutes) * 60u;
+    for (QCheckBox* box : boxes_in_answer_order(r)) {
+        uncheck_quietly(box);
     }
     session_.elapsed_seconds = 0;
     // The count starts with the timer, the answers written.
@@ -275,6 +391,7 @@ void Sessions::start_session() {
     window_.apply_window_layout(CounterCorner);
     window_.stop_lockdown();
     platform_.run_command("start c://Windows//explorer.exe");
+    identification_->hide();
     renseignement_->hide();
     compteur_temps_->show();
     c->Compteur_Temps_parcouru->show();

@@ -4,15 +4,18 @@
 
 #include "fonction/db_link.h"
 #include "fonction/records.h"
+#include "window/server_operation.h"
 
 #include <QObject>
 
 #include <cstdint>
+#include <functional>
 
 class Compteur_temps;
 class Identification;
 class Platform;
 class QByteArray;
+class QString;
 class QTimer;
 class QWidget;
 class Renseignement;
@@ -49,6 +52,14 @@ class Sessions : public QObject {
     void guard(void (Sessions::*handler)());
     // A session row was opened: the worker keeps it in the record until it is closed.
     void keep_session_open(int closing_status);
+    // The sign-in's answer, on the window's thread: the account's route.
+    void route_sign_in_answer();
+    void clear_sign_in_fields();
+    void refuse_sign_in(const QString& message);
+    // Opens the session row of a staff sign-in on the worker, then keeps it and goes on with `then`.
+    void open_row_then(QWidget* control, int closing_status, std::function<void()> then);
+    // The session's row and answers are written: the counter starts and the lock ends.
+    void begin_counting();
     // The counter's warning for the time it counts as used: above the other windows and a changed
     // look as the credit ends, for a session that will end by itself.
     void show_warning(std::uint32_t seconds_used);
@@ -77,4 +88,6 @@ class Sessions : public QObject {
     Identification* identification_;
     Renseignement* renseignement_;
     Compteur_temps* compteur_temps_;
+    // The sign-in and the session's start, out on the worker one at a time.
+    ServerOperation operation_;
 };

@@ -23,6 +23,9 @@ class StationWindow {
     virtual void show_only(QWidget* panel) = 0;
 
     virtual void start_station() = 0;
+    // How many times start_station has run: an answer asked for before the last one is for a screen
+    // that is gone.
+    virtual unsigned starts() const = 0;
     // A station waiting for its server identifies itself again before anyone signs in on it.
     virtual void identify_if_awaiting_server() = 0;
     virtual void show_welcome_screen() = 0;

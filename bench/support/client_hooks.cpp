@@ -25,6 +25,10 @@ thread_local const char* source_address = nullptr;
 thread_local client_hooks::ThreadFailures thread_failures;
 thread_local bool keep_stacks = false;
 thread_local std::function<void()> before_statement;
+// The same for whichever thread sends the next statement.
+std::mutex any_mutex;
+std::atomic<bool> any_armed{false};
+std::function<void()> before_any_statement;
 
 std::atomic<std::int64_t> slow_threshold_ns{0};
 std::mutex slow_mutex;
@@ -132,6 +136,18 @@ extern "C" int STDCALL mysql_real_query(MYSQL* mysql, const char* q, unsigned lo
         before_statement = nullptr;
         action();
     }
+    if (any_armed.load()) {
+        std::function<void()> action;
+        {
+            const std::lock_guard<std::mutex> lock(any_mutex);
+            action = std::move(before_any_statement);
+            before_any_statement = nullptr;
+            any_armed = false;
+        }
+        if (action) {
+            action();
+        }
+    }
     CallTimer timer;
     const int status = real(mysql, q, length);
     timer.finish(std::string(q, std::min<unsigned long>(length, 60)) + (status != 0 ? " (failed)" : ""));
@@ -170,6 +186,12 @@ std::map<unsigned int, std::uint64_t> failure_codes() {
 
 void before_next_statement_on_this_thread(std::function<void()> action) {
     before_statement = std::move(action);
+}
+
+void before_next_statement(std::function<void()> action) {
+    const std::lock_guard<std::mutex> lock(any_mutex);
+    before_any_statement = std::move(action);
+    any_armed = static_cast<bool>(before_any_statement);
 }
 
 void watch_slow_calls(std::int64_t threshold_ns) {

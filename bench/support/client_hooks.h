@@ -40,6 +40,8 @@ std::map<unsigned int, std::uint64_t> failure_codes();
 // Runs `action` on the calling thread once, just before its next statement reaches the library (to
 // make a server fail between a connect and the statement that follows it).
 void before_next_statement_on_this_thread(std::function<void()> action);
+// The same on whichever thread sends the next statement (the worker's, for what a click starts).
+void before_next_statement(std::function<void()> action);
 
 // A connect or a statement that took longer than the threshold set by watch_slow_calls.
 struct SlowCall {

@@ -173,7 +173,8 @@ TEST_F(DbLinkTest, NullReadsAsEmptyText) {
 TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
     // Another database of the same server, which the role was never given.
     const std::string other = db->name() + "_other";
-    db->exec("CREATE DATABASE `" + other + "`; CREATE TABLE `" + other + "`.`tab_user` (`login_user` VARCHAR(20) PRIMARY KEY)");
+    db->exec("CREATE DATABASE `" + other + "`; CREATE TABLE `" + other +
+             "`.`tab_user` (`login_user` VARCHAR(20) PRIMARY KEY)");
     struct Drop {
         TestDatabase& db;
         std::string sql;
@@ -220,10 +221,11 @@ TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
 // under it.
 TEST_F(DbLinkTest, EveryTableIsOneAClusterReplicates) {
     const std::string schema = sql_quoted(db->name());
-    EXPECT_GE(std::stoi(db->scalar("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA=" + schema)),
-              7);
-    EXPECT_EQ(db->rows("SELECT TABLE_NAME, ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA=" + schema +
-                       " AND ENGINE <> 'InnoDB'"),
+    EXPECT_GE(
+        std::stoi(db->scalar("SELECT COUNT(*) FROM information_schema.TABLES WHERE TABLE_SCHEMA=" + schema)),
+        7);
+    EXPECT_EQ(db->rows("SELECT TABLE_NAME, ENGINE FROM information_schema.TABLES WHERE TABLE_SCHEMA=" +
+                       schema + " AND ENGINE <> 'InnoDB'"),
               (std::vector<std::vector<std::string>>{}));
     EXPECT_EQ(db->rows("SELECT t.TABLE_NAME FROM information_schema.TABLES t LEFT JOIN "
                        "information_schema.TABLE_CONSTRAINTS c ON c.TABLE_SCHEMA=t.TABLE_SCHEMA AND "
@@ -238,8 +240,9 @@ TEST_F(DbLinkTest, EveryTableIsOneAClusterReplicates) {
     EXPECT_NE(mode.find(",REQUIRED_PRIMARY_KEY,"), std::string::npos) << mode;
     EXPECT_EQ(db->rows("SELECT @@GLOBAL.binlog_format, @@GLOBAL.innodb_autoinc_lock_mode"),
               (std::vector<std::vector<std::string>>{{"ROW", "2"}}));
-    for (const char* refused : {"CREATE TABLE `kt_no_key` (`a` INT)", "CREATE TABLE `kt_other` (`a` INT PRIMARY KEY) "
-                                                                      "ENGINE=MyISAM"}) {
+    for (const char* refused :
+         {"CREATE TABLE `kt_no_key` (`a` INT)", "CREATE TABLE `kt_other` (`a` INT PRIMARY KEY) "
+                                                "ENGINE=MyISAM"}) {
         EXPECT_THROW(db->exec(refused), std::runtime_error) << refused;
     }
 }

@@ -7,11 +7,28 @@
 #include "ui_compteur_temps.h"
 
 #include <QCoreApplication>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QPushButton>
 #include <QElapsedTimer>
 
 #include <functional>
 
 namespace {
+
+// Runs the window's event loop until `done`; false when it did not come within a generous bound
+// (the bound only keeps a broken build from hanging, it measures nothing).
+bool wait_for(const std::function<bool()>& done) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > 20000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
 
 class ThreadedWorker : public StationTest {
   protected:
@@ -28,22 +45,10 @@ class ThreadedWorker : public StationTest {
         window->Timer1.blockSignals(true);
         window->Timer3.blockSignals(true);
         sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+        // The sign-in and the session's start are answered on the worker.
+        ASSERT_TRUE(wait_for([this] { return window->Timer1.isActive(); }));
         ASSERT_TRUE(messages.empty());
-        ASSERT_TRUE(window->Timer1.isActive());
         id_resa = window->session.id_resa;
-    }
-    // Runs the window's event loop until `done`; false when it did not come within a generous bound
-    // (the bound only keeps a broken build from hanging, it measures nothing).
-    static bool wait_for(const std::function<bool()>& done) {
-        QElapsedTimer waited;
-        waited.start();
-        while (!done()) {
-            if (waited.elapsed() > 20000) {
-                return false;
-            }
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        }
-        return true;
     }
     void tick() {
         system.advance(1000);
@@ -125,8 +130,8 @@ TEST_F(ThreadedWorker, LosingTheClusterNodeThatServesTheStationLosesNothing) {
     ASSERT_TRUE(wait_for([this] { return window->session.polled_status == 0; }));
     const std::string serving = test_cluster::serving_node();
     ASSERT_FALSE(serving.empty());
-    const std::string beat_before =
-        db->scalar("SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(id_computer));
+    const std::string beat_before = db->scalar(
+        "SELECT lastetat_computer FROM tab_computer WHERE id_computer=" + std::to_string(id_computer));
 
     test_cluster::kill_node(serving);
     // Whatever becomes of the node, it is back for the rest of the group.
@@ -180,4 +185,71 @@ TEST_F(ThreadedWorker, LosingTheClusterNodeThatServesTheStationLosesNothing) {
               (std::vector<std::vector<std::string>>{{"1", "3", "1"}}))
         << "the node that came back has the session, closed";
     EXPECT_TRUE(errors.empty());
+}
+
+// What a person starts is answered on the worker too: the sign-in and the identification.
+class ThreadedSignIn : public StationTest {
+  protected:
+    void SetUp() override {
+        StationTest::SetUp();
+        REQUIRE_SERVER();
+        with_database();
+        add_room();
+        add_user("mdurand", "soleil");
+        window = std::make_unique<Tlogiciel>(WorkerMode::Thread);
+        window->show();
+        // Locked at once, nothing to press until the identification has answered.
+        EXPECT_TRUE(window->locked());
+        EXPECT_FALSE(id()->group_box_Identification->isEnabled());
+        ASSERT_TRUE(wait_for([this] { return id()->group_box_Identification->isEnabled(); }));
+        EXPECT_EQ(id()->Identification_label_nom_poste->text(), QStringLiteral("Poste-01"));
+        good_file = folder.read_file("Configuration_Base_de_donnee.init");
+        ASSERT_TRUE(silent.listening());
+        folder.write_file("Configuration_Base_de_donnee.init",
+                          db->name() + "\r\n" + silent.host() + "\r\nkalimo_poste\r\nposte");
+        id()->Identification_labeledit_identifiant->setText(QStringLiteral("mdurand"));
+        id()->Identification_labeledit_mot_de_passe->setText(QStringLiteral("soleil"));
+        button()->click();
+        ASSERT_TRUE(wait_for([this] { return silent.accepted() == 1; }));
+    }
+    QPushButton* button() const { return id()->Identification_bouton_connexion; }
+    SilentListener silent;
+    std::string good_file;
+};
+
+// While the sign-in waits on a server that never answers, the window returns at once, the button
+// is disabled and the pointer shows work, and pressing Enter again starts nothing. The station stays
+// locked until the answer refuses it.
+TEST_F(ThreadedSignIn, WaitingOnTheServerHoldsNeitherTheWindowNorASecondPress) {
+    EXPECT_FALSE(button()->isEnabled());
+    ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::BusyCursor);
+    EXPECT_TRUE(messages.empty()) << "the click returned before any answer";
+    window->Identification_labeledit_mot_de_passeKeyPress(13);
+    EXPECT_TRUE(window->locked());
+
+    ASSERT_TRUE(wait_for([this] { return button()->isEnabled(); }));
+    EXPECT_EQ(silent.accepted(), 1) << "the second press asked nothing";
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(messages, (std::vector<QString>{QStringLiteral("Identifiant ou mot de passe incorrect")}));
+    EXPECT_TRUE(window->identification()->isVisible());
+    EXPECT_TRUE(window->locked());
+    EXPECT_FALSE(window->Timer1.isActive());
+    EXPECT_EQ(db->count("tab_resa"), 0);
+}
+
+// The station starts again while the sign-in is out (a staff close, the server back): the late
+// answer is for a screen that is gone, and is dropped.
+TEST_F(ThreadedSignIn, ALateAnswerForAScreenThatIsGoneIsDropped) {
+    window->start_station();
+    folder.write_file("Configuration_Base_de_donnee.init", good_file);
+    ASSERT_TRUE(wait_for([this] {
+        window->worker().drain();
+        window->worker().deliver_results();
+        return button()->isEnabled() && id()->group_box_Identification->isEnabled();
+    }));
+    EXPECT_TRUE(messages.empty()) << "no refusal shown for the sign-in of the earlier screen";
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(window->locked());
+    EXPECT_EQ(db->count("tab_resa"), 0);
 }

@@ -132,7 +132,8 @@ TEST_F(SessionQueries, AnswersAreFoundByTheirExactCaptionApostrophesIncluded) {
     ASSERT_EQ(rows.size(), 2u);
     EXPECT_EQ(rows[0], (std::vector<std::string>{std::to_string(first), "5", "2026-03-07"}));
     // A cluster hands out ids in steps of its size: the row's own id, not first + 2.
-    EXPECT_EQ(rows[1][0], db->scalar("SELECT id_utilisation FROM tab_utilisation WHERE nom_utilisation LIKE 'Rien%'"));
+    EXPECT_EQ(rows[1][0],
+              db->scalar("SELECT id_utilisation FROM tab_utilisation WHERE nom_utilisation LIKE 'Rien%'"));
 }
 
 TEST_F(SessionQueries, AnAnswerWhoseIdIsZeroIsNotRecorded) {
