@@ -53,17 +53,14 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     ui_->setupUi(this);
     logiciel = this;
 
-    // The window's own operations do not wait on a server the station knows is not answering.
-    link.health = &server_health;
-    link.fail_fast = true;
     worker_ = std::make_unique<StationWorker>(server_health, worker_mode);
     identity_ = std::make_unique<ServerOperation>(*worker_, this);
 
     QWidget* panels = ui_->Fond_principale;
-    sessions_ =
-        std::make_unique<Sessions>(*this, platform_, link, station, session, Timer1, *worker_, panels);
-    setup_ = std::make_unique<StationSetup>(*this, link, station, session, config, *worker_, panels);
-    registration_ = std::make_unique<SelfRegistration>(*this, link, panels);
+    sessions_ = std::make_unique<Sessions>(*this, platform_, station, session, Timer1, *worker_, panels);
+    setup_ = std::make_unique<StationSetup>(*this, station, session, config, *worker_, panels);
+    registration_ = std::make_unique<SelfRegistration>(
+        *this, *worker_, sessions_->identification()->ui()->Identification_bouton_inscription, panels);
     // The panels fill the client area, one visible at a time; the order is the design's stacking order.
     for (QWidget* panel : {static_cast<QWidget*>(renseignement()), static_cast<QWidget*>(inscription()),
                            static_cast<QWidget*>(compteur_temps()), static_cast<QWidget*>(parametrage()),

@@ -56,7 +56,6 @@ class Tlogiciel : public QMainWindow, public StationWindow {
 
     // Records owned for the window's whole life, reset in place by start_station.
     ServerHealth server_health;
-    DbLink link;
     StationState station;
     SessionState session;
     StationConfig config;

@@ -95,8 +95,10 @@ std::string memo_text(const QPlainTextEdit* memo) {
 
 } // namespace
 
-SelfRegistration::SelfRegistration(StationWindow& window, DbLink& link, QWidget* panels_parent)
-    : window_(window), link_(link), inscription_(new Inscription(panels_parent)) {
+SelfRegistration::SelfRegistration(StationWindow& window, StationWorker& worker, QWidget* inscription_button,
+                                   QWidget* panels_parent)
+    : window_(window), inscription_button_(inscription_button), inscription_(new Inscription(panels_parent)),
+      operation_(worker, window.widget()) {
     connect_components();
 }
 
@@ -104,12 +106,9 @@ void SelfRegistration::guard(void (SelfRegistration::*handler)()) {
     guarded(window_.widget(), [this, handler] { (this->*handler)(); });
 }
 
-void SelfRegistration::fill_city_list() {
+void SelfRegistration::fill_city_list(const std::vector<std::string>& names) {
     QComboBox* list = inscription_->ui()->Inscription_ComboBox_ville;
     list->clear();
-    // One connection for the whole list: a town at a time, a room with a thousand towns froze the form.
-    std::vector<std::string> names;
-    read_city_names(link_, names);
     QStringList items;
     items.reserve(static_cast<qsizetype>(names.size()));
     for (const std::string& name : names) {
@@ -143,12 +142,24 @@ void SelfRegistration::connect_components() {
 }
 
 void SelfRegistration::Identification_bouton_inscriptionClick() {
-    auto* f = inscription_->ui();
-    fill_city_list();
-    f->Inscription_ville->hide();
-    f->Inscription_ville_label->hide();
-    window_.clear_login();
-    window_.show_only(inscription_);
+    using Names = std::vector<std::string>;
+    const unsigned starts = window_.starts();
+    operation_.start<Names>(
+        inscription_button_, Names{},
+        // One connection for the whole list: a town at a time, a room with a thousand towns froze the form.
+        [](DbLink& link, Names& names) { read_city_names(link, names); },
+        [this, starts] { return window_.starts() == starts && inscription_->isHidden(); },
+        [this](Names& names, std::exception_ptr error) {
+            auto* f = inscription_->ui();
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            fill_city_list(names);
+            f->Inscription_ville->hide();
+            f->Inscription_ville_label->hide();
+            window_.clear_login();
+            window_.show_only(inscription_);
+        });
 }
 
 void SelfRegistration::Inscription_ComboBox_villeChange() {
@@ -206,25 +217,12 @@ void SelfRegistration::Bouton_valider_inscriptionClick() {
     v.birth_month = f->Inscription_ComboBox_mois->currentIndex() + 1;
     v.birth_year = to_int(line_text(f->Inscription_annee).c_str());
 
-    person_already_known(link_, v.surname.c_str(), v.first_name.c_str(), v.sex_letter(), v.birth_day,
-                         v.birth_month, v.birth_year, v.person_known);
-    if (v.person_known == 1) {
-        // Known already, as an account or a pending registration: staff can help them sign in.
-        show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
-        return;
-    }
-    if (!find_free_login(link_, v.first_name.str(), v.surname.str(), v.login)) {
-        show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
-        return;
-    }
-    v.login_free = 1;
-    v.digest = password_digest(birth_digits(v.birth_day, v.birth_month, v.birth_year));
-
-    city_id_of_name(link_, to_cp1252(f->Inscription_ComboBox_ville->currentText()).c_str(), v.id_city);
+    // What the form holds now is what is written, however long the server takes.
+    Registration r;
+    r.town = to_cp1252(f->Inscription_ComboBox_ville->currentText());
     const std::string other_town = line_text(f->Inscription_ville);
     if (!other_town.empty()) {
-        v.other_town = capitalise(upper_case(other_town));
-        city_id_of_name(link_, v.other_town.c_str(), v.id_city);
+        r.other_town = capitalise(upper_case(other_town));
     }
     v.address = join_lines(memo_text(f->Inscription_richedit_adresse), registration_capacity::address);
     v.postcode = line_text(f->Inscription_Code_postal);
@@ -232,19 +230,50 @@ void SelfRegistration::Bouton_valider_inscriptionClick() {
     v.mobile = line_text(f->Inscription_tel_port);
     v.mail = line_text(f->Inscription_mail);
     v.info = join_lines(memo_text(f->Inscription_memo_info), registration_capacity::info);
+    r.values = v;
+    const unsigned starts = window_.starts();
+    operation_.start<Registration>(
+        f->Bouton_valider_inscription, std::move(r),
+        [](DbLink& link, Registration& r) { register_person(link, r); },
+        [this, starts] { return window_.starts() == starts && !inscription_->isHidden(); },
+        [this](Registration& r, std::exception_ptr error) {
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            if (!r.written) {
+                // Known already (as an account or a pending registration), no login free, or nothing
+                // written: the visitor keeps what was typed, and staff can help.
+                show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
+                return;
+            }
+            show_message(
+                window_.widget(),
+                QStringLiteral("Votre inscription est enregistré. Veuillez dès à présent prévenir votre "
+                               "animateur pour qu'il la valide. L'identifiant par défaut est %1 et votre mot "
+                               "de passe par défaut se compose des 8 chiffres de votre date de naissance")
+                    .arg(from_cp1252(r.values.login.str())));
+            reset_registration_form();
+        });
+}
 
-    if (!insert_registration(link_, v)) {
-        // Nothing was written: the visitor keeps what was typed and asks the staff.
-        show_message(window_.widget(), QStringLiteral("contacter l'animateur"));
+void SelfRegistration::register_person(DbLink& link, Registration& r) {
+    RegistrationValues& v = r.values;
+    person_already_known(link, v.surname.c_str(), v.first_name.c_str(), v.sex_letter(), v.birth_day,
+                         v.birth_month, v.birth_year, v.person_known);
+    if (v.person_known == 1) {
         return;
     }
-    show_message(
-        window_.widget(),
-        QStringLiteral("Votre inscription est enregistré. Veuillez dès à présent prévenir votre "
-                       "animateur pour qu'il la valide. L'identifiant par défaut est %1 et votre mot "
-                       "de passe par défaut se compose des 8 chiffres de votre date de naissance")
-            .arg(from_cp1252(v.login.str())));
-    reset_registration_form();
+    if (!find_free_login(link, v.first_name.str(), v.surname.str(), v.login)) {
+        return;
+    }
+    v.login_free = 1;
+    v.digest = password_digest(birth_digits(v.birth_day, v.birth_month, v.birth_year));
+    city_id_of_name(link, r.town.c_str(), v.id_city);
+    if (!r.other_town.empty()) {
+        v.other_town = r.other_town;
+        city_id_of_name(link, v.other_town.c_str(), v.id_city);
+    }
+    r.written = insert_registration(link, v);
 }
 
 void SelfRegistration::reset_registration_form() {

@@ -2,8 +2,13 @@
 #pragma once
 
 #include "fonction/db_link.h"
+#include "fonction/registration_queries.h"
+#include "window/server_operation.h"
 
 #include <QObject>
+
+#include <string>
+#include <vector>
 
 class Inscription;
 class QWidget;
@@ -13,7 +18,9 @@ class SelfRegistration : public QObject {
     Q_OBJECT
 
   public:
-    SelfRegistration(StationWindow& window, DbLink& link, QWidget* panels_parent);
+    // `inscription_button` is the welcome screen's "Inscription", disabled while the towns are read.
+    SelfRegistration(StationWindow& window, StationWorker& worker, QWidget* inscription_button,
+                     QWidget* panels_parent);
 
     Inscription* inscription() const { return inscription_; }
 
@@ -25,9 +32,19 @@ class SelfRegistration : public QObject {
   private:
     void connect_components();
     void guard(void (SelfRegistration::*handler)());
-    void fill_city_list();
+    void fill_city_list(const std::vector<std::string>& names);
+    // What a registration asks and writes, on the worker: the checks against the accounts and the
+    // waiting registrations, a free login, the towns' ids, the row.
+    struct Registration {
+        RegistrationValues values;
+        std::string town;
+        std::string other_town;
+        bool written = false;
+    };
+    static void register_person(DbLink& link, Registration& r);
 
     StationWindow& window_;
-    DbLink& link_;
+    QWidget* inscription_button_;
     Inscription* inscription_;
+    ServerOperation operation_;
 };

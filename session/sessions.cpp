@@ -61,10 +61,9 @@ void uncheck_quietly(QCheckBox* box) {
 
 } // namespace
 
-Sessions::Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
-                   SessionState& session, QTimer& counter_timer, StationWorker& worker,
-                   QWidget* panels_parent)
-    : window_(window), platform_(platform), link_(link), station_(station), session_(session),
+Sessions::Sessions(StationWindow& window, Platform& platform, StationState& station, SessionState& session,
+                   QTimer& counter_timer, StationWorker& worker, QWidget* panels_parent)
+    : window_(window), platform_(platform), station_(station), session_(session),
       counter_timer_(counter_timer), worker_(worker), identification_(new Identification(panels_parent)),
       renseignement_(new Renseignement(panels_parent)), compteur_temps_(new Compteur_temps(panels_parent)),
       operation_(worker, window.widget()) {

@@ -28,8 +28,8 @@ class Sessions : public QObject {
   public:
     // `counter_timer` is the window's Timer1; `worker` runs the status poll and keeps the session's
     // record and closes; `panels_parent` receives the three panels.
-    Sessions(StationWindow& window, Platform& platform, DbLink& link, StationState& station,
-             SessionState& session, QTimer& counter_timer, StationWorker& worker, QWidget* panels_parent);
+    Sessions(StationWindow& window, Platform& platform, StationState& station, SessionState& session,
+             QTimer& counter_timer, StationWorker& worker, QWidget* panels_parent);
 
     Identification* identification() const { return identification_; }
     Renseignement* renseignement() const { return renseignement_; }
@@ -69,7 +69,6 @@ class Sessions : public QObject {
 
     StationWindow& window_;
     Platform& platform_;
-    DbLink& link_;
     StationState& station_;
     SessionState& session_;
     QTimer& counter_timer_;

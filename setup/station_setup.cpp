@@ -66,12 +66,17 @@ std::string item_bytes(const QComboBox* list, int index) {
     return list->itemData(index).toByteArray().toStdString();
 }
 
-// Adds the name of every free computer record, except `skip` and names already listed; a record
-// without a name cannot be told from another and is not offered, nor one whose name is longer than
-// the station keeps (it would be bound, then never identify the station).
-void add_free_names(DbLink& link, QComboBox* list, const std::string& skip) {
+// The name list as the server gives it: `first` (a prompt or the station's own name) when there is
+// one, then the name of every free computer record, except names already listed; a record without a
+// name cannot be told from another and is not offered, nor one whose name is longer than the station
+// keeps (it would be bound, then never identify the station).
+std::vector<std::string> name_list(DbLink& link, const std::optional<std::string>& first) {
+    std::vector<std::string> list;
     std::set<std::string> listed;
-    listed.insert(skip);
+    listed.insert(first.value_or(std::string()));
+    if (first) {
+        list.push_back(*first);
+    }
     int count = 0;
     count_free_computers(link, count);
     for (int index = 0; index < count; ++index) {
@@ -79,22 +84,47 @@ void add_free_names(DbLink& link, QComboBox* list, const std::string& skip) {
         free_computer_name(link, index, name);
         if (!name.empty() && decltype(StationState::station_name)::fits(name.size()) &&
             listed.insert(name.str()).second) {
-            add_item(list, name.str());
+            list.push_back(name.str());
         }
     }
+    return list;
 }
 
-// Refills the name list quietly: `first` (a prompt or the station's own name) when there is one, then
-// the free records, and selects the first item.
-void refill_names(DbLink& link, QComboBox* names, const std::optional<std::string>& first) {
+// Refills the name list quietly and selects the first item.
+void refill_names(QComboBox* names, const std::vector<std::string>& list) {
     const QSignalBlocker quiet(names);
     names->clear();
-    if (first) {
-        add_item(names, *first);
+    for (const std::string& name : list) {
+        add_item(names, name);
     }
-    add_free_names(link, names, first.value_or(std::string()));
     names->setCurrentIndex(0);
 }
+
+} // namespace
+
+// The space of the name that comes first in a list.
+struct SpaceOfName {
+    std::string name;
+    int status = 1;
+    FixedText<1000> space;
+};
+static void read_space_of(DbLink& link, SpaceOfName& s) {
+    read_space_name(link, s.name.c_str(), s.space, s.status);
+}
+
+// What the set-up screen shows of the server: the station's record, the free names and the first
+// name's space.
+struct SetupLists {
+    int id_computer = 0;
+    int usage = 0;
+    int found = 0;
+    int name_status = 1;
+    FixedText<100> station_name;
+    std::vector<std::string> names;
+    SpaceOfName first;
+};
+
+namespace {
 
 void add_adapters(QComboBox* list) {
     int count = 0;
@@ -115,10 +145,10 @@ void set_usage_radios(QRadioButton* usager, QRadioButton* animateur, bool usager
 
 } // namespace
 
-StationSetup::StationSetup(StationWindow& window, DbLink& link, StationState& station, SessionState& session,
+StationSetup::StationSetup(StationWindow& window, StationState& station, SessionState& session,
                            StationConfig& config, StationWorker& worker, QWidget* panels_parent)
-    : window_(window), link_(link), station_(station), session_(session), config_(config), worker_(worker),
-      parametrage_(new Parametrage(panels_parent)) {
+    : window_(window), station_(station), session_(session), config_(config), worker_(worker),
+      parametrage_(new Parametrage(panels_parent)), operation_(worker, window.widget()) {
     connect_components();
 }
 
@@ -162,15 +192,48 @@ void StationSetup::Paramtres1Click() {
 
 void StationSetup::fill_setup_screen() {
     auto* p = parametrage_->ui();
+    p->Parametrage_combobox_adresse_mac->setPlaceholderText(QString());
+    // The last reachability test decides first: a station known from an earlier start has nothing
+    // to list while the server does not answer.
+    if (station_.db_check == 1) {
+        show_lists(nullptr);
+    } else {
+        SetupLists lists;
+        lists.id_computer = station_.id_computer;
+        lists.station_name = station_.station_name;
+        const unsigned starts = window_.starts();
+        operation_.start<SetupLists>(
+            p->Bouton_valider_parametrage, std::move(lists),
+            [](DbLink& link, SetupLists& l) {
+                std::optional<std::string> first = prompt_bytes();
+                if (l.id_computer > 0) {
+                    computer_usage(link, l.id_computer, l.usage, l.found);
+                    read_computer_name(link, l.id_computer, l.station_name, l.name_status);
+                    first =
+                        l.name_status == 0 ? std::optional<std::string>(l.station_name.str()) : std::nullopt;
+                }
+                l.names = name_list(link, first);
+                l.first.name = l.names.empty() ? std::string() : l.names.front();
+                read_space_of(link, l.first);
+            },
+            [this, starts] { return window_.starts() == starts && !parametrage_->isHidden(); },
+            [this](SetupLists& l, std::exception_ptr error) {
+                if (error) {
+                    std::rethrow_exception(error);
+                }
+                show_lists(&l);
+            });
+    }
+    show_local_settings();
+}
+
+void StationSetup::show_lists(const SetupLists* lists) {
+    auto* p = parametrage_->ui();
     QComboBox* names = p->Parametrage_combobox_nom_poste;
     QComboBox* macs = p->Parametrage_combobox_adresse_mac;
     QRadioButton* usager = p->Parametrage_radio_type_poste_usager;
     QRadioButton* animateur = p->Parametrage_radio_type_poste_animateur;
-    macs->setPlaceholderText(QString());
-
-    // The last reachability test decides first: a station known from an earlier start has nothing
-    // to list while the server does not answer.
-    if (station_.db_check == 1) {
+    if (lists == nullptr) {
         set_usage_radios(usager, animateur, false, false);
         usager->setEnabled(false);
         animateur->setEnabled(false);
@@ -189,14 +252,11 @@ void StationSetup::fill_setup_screen() {
         macs->setEnabled(false);
         p->Parametrage_bouton_actualiser_nom_poste->hide();
         p->Parametrage_bouton_aide_adresse_mac->hide();
-    } else if (station_.id_computer > 0) {
-        int usage = 0;
-        int found = 0;
-        computer_usage(link_, station_.id_computer, usage, found);
-        if (found == 1) {
-            if (usage == 1) {
+    } else if (lists->id_computer > 0) {
+        if (lists->found == 1) {
+            if (lists->usage == 1) {
                 set_usage_radios(usager, animateur, true, false);
-            } else if (usage == 2) {
+            } else if (lists->usage == 2) {
                 set_usage_radios(usager, animateur, false, true);
             }
         } else {
@@ -206,12 +266,9 @@ void StationSetup::fill_setup_screen() {
         usager->setEnabled(true);
         animateur->setEnabled(true);
         names->setEnabled(true);
-        int setup_status = 1;
-        read_computer_name(link_, station_.id_computer, station_.station_name, setup_status);
-        refill_names(link_, names,
-                     setup_status == 0 ? std::optional<std::string>(station_.station_name.str())
-                                       : std::nullopt);
-        Parametrage_combobox_nom_posteChange();
+        station_.station_name = lists->station_name;
+        refill_names(names, lists->names);
+        show_space(lists->first);
         macs->clear();
         macs->setEnabled(true);
         add_adapters(macs);
@@ -226,8 +283,8 @@ void StationSetup::fill_setup_screen() {
         usager->setEnabled(true);
         animateur->setEnabled(true);
         names->setEnabled(true);
-        refill_names(link_, names, prompt_bytes());
-        Parametrage_combobox_nom_posteChange();
+        refill_names(names, lists->names);
+        show_space(lists->first);
         macs->clear();
         add_item(macs, mac_prompt);
         macs->setEnabled(true);
@@ -236,7 +293,10 @@ void StationSetup::fill_setup_screen() {
         add_adapters(macs);
         macs->setCurrentIndex(0);
     }
+}
 
+void StationSetup::show_local_settings() {
+    auto* p = parametrage_->ui();
     int network_status = 0;
     read_ip_and_host_name(station_.ip_address, station_.host_name, network_status);
     p->Parametrage_label_adresse_ip_lier->setText(from_cp1252(station_.ip_address.str()));
@@ -256,36 +316,70 @@ void StationSetup::fill_setup_screen() {
     }
 }
 
+void StationSetup::show_space(const SpaceOfName& s) {
+    station_.space_name = s.space;
+    parametrage_->ui()->Parametrage_label_espace_lier->setText(
+        s.status == 0 ? from_cp1252(station_.space_name.str()) : QStringLiteral("Espace non défini"));
+}
+
 void StationSetup::Parametrage_combobox_nom_posteChange() {
     QComboBox* names = parametrage_->ui()->Parametrage_combobox_nom_poste;
-    const std::string selected_name = item_bytes(names, names->currentIndex());
-    int setup_status = 1;
-    read_space_name(link_, selected_name.c_str(), station_.space_name, setup_status);
-    parametrage_->ui()->Parametrage_label_espace_lier->setText(
-        setup_status == 0 ? from_cp1252(station_.space_name.str()) : QStringLiteral("Espace non défini"));
+    SpaceOfName asked;
+    asked.name = item_bytes(names, names->currentIndex());
+    // Any number at a time: the answer shown is the one for the name still selected.
+    ask_server<SpaceOfName>(
+        worker_, window_.widget(), std::move(asked),
+        [](DbLink& link, SpaceOfName& s) { read_space_of(link, s); },
+        [this, names, name = asked.name] {
+            return !parametrage_->isHidden() && item_bytes(names, names->currentIndex()) == name;
+        },
+        [this](SpaceOfName& s, std::exception_ptr error) {
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            show_space(s);
+        });
 }
 
 void StationSetup::Parametrage_bouton_actualiser_nom_posteClick() {
-    const AlwaysTry explicitly(link_);
-    QComboBox* names = parametrage_->ui()->Parametrage_combobox_nom_poste;
-    int setup_status = 1;
-    read_computer_name(link_, station_.id_computer, station_.station_name, setup_status);
-    int free_records = 0;
-    if (setup_status == 0) {
-        count_free_computers(link_, free_records);
-    }
-    if (setup_status == 0 && free_records > 0) {
-        refill_names(link_, names, station_.station_name.str());
-    } else if (setup_status == 0) {
-        // No free record left: only the prompt.
-        const QSignalBlocker quiet(names);
-        names->clear();
-        add_item(names, name_prompt);
-        names->setCurrentIndex(0);
-    } else {
-        refill_names(link_, names, prompt_bytes());
-    }
-    Parametrage_combobox_nom_posteChange();
+    struct Refresh {
+        int id_computer;
+        int status = 1;
+        FixedText<100> station_name;
+        int free_records = 0;
+        std::vector<std::string> names;
+        SpaceOfName first;
+    };
+    Refresh refresh{station_.id_computer, 1, station_.station_name, 0, {}, {}};
+    const unsigned starts = window_.starts();
+    operation_.start<Refresh>(
+        parametrage_->ui()->Parametrage_bouton_actualiser_nom_poste, std::move(refresh),
+        [](DbLink& link, Refresh& r) {
+            const AlwaysTry explicitly(link);
+            read_computer_name(link, r.id_computer, r.station_name, r.status);
+            if (r.status == 0) {
+                count_free_computers(link, r.free_records);
+            }
+            if (r.status == 0 && r.free_records > 0) {
+                r.names = name_list(link, std::string(r.station_name.str()));
+            } else if (r.status == 0) {
+                // No free record left: only the prompt.
+                r.names = {to_cp1252(text(name_prompt))};
+            } else {
+                r.names = name_list(link, prompt_bytes());
+            }
+            r.first.name = r.names.empty() ? std::string() : r.names.front();
+            read_space_of(link, r.first);
+        },
+        [this, starts] { return window_.starts() == starts && !parametrage_->isHidden(); },
+        [this](Refresh& r, std::exception_ptr error) {
+            station_.station_name = r.station_name;
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            refill_names(parametrage_->ui()->Parametrage_combobox_nom_poste, r.names);
+            show_space(r.first);
+        });
 }
 
 void StationSetup::Parametrage_bouton_aide_adresse_macClick() {
@@ -333,12 +427,34 @@ void StationSetup::Bouton_valider_parametrageClick() {
         show_message(window_.widget(), QStringLiteral("l'ecriture du fichier texte n'a pas reussi"));
     }
 
-    int outcome = UpdateRefused;
-    {
-        const AlwaysTry explicitly(link_);
-        outcome = update_computer_record(link_, selected_name.c_str(), chosen_usage, chosen_mac.c_str(),
-                                         station_.ip_address.c_str(), station_.host_name.c_str());
-    }
+    struct Binding {
+        std::string name;
+        int usage;
+        FixedText<70> mac;
+        FixedText<16> ip_address;
+        FixedText<100> host_name;
+        int outcome = UpdateRefused;
+    };
+    const unsigned starts = window_.starts();
+    operation_.start<Binding>(
+        p->Bouton_valider_parametrage,
+        Binding{selected_name, chosen_usage, chosen_mac, station_.ip_address, station_.host_name,
+                UpdateRefused},
+        [](DbLink& link, Binding& b) {
+            const AlwaysTry explicitly(link);
+            b.outcome = update_computer_record(link, b.name.c_str(), b.usage, b.mac.c_str(),
+                                               b.ip_address.c_str(), b.host_name.c_str());
+        },
+        [this, starts] { return window_.starts() == starts && !parametrage_->isHidden(); },
+        [this](Binding& b, std::exception_ptr error) {
+            if (error) {
+                std::rethrow_exception(error);
+            }
+            bound(b.outcome);
+        });
+}
+
+void StationSetup::bound(int outcome) {
     switch (outcome) {
     case UpdateRun:
         station_.db_check = 0;

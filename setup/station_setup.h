@@ -5,20 +5,24 @@
 #include "fonction/db_link.h"
 #include "fonction/records.h"
 
+#include "window/server_operation.h"
+
 #include <QObject>
 
 class Parametrage;
 class QWidget;
 class StationWindow;
 class StationWorker;
+struct SetupLists;
+struct SpaceOfName;
 
 class StationSetup : public QObject {
     Q_OBJECT
 
   public:
-    // `worker` closes the staff session that "Paramètres" ends.
-    StationSetup(StationWindow& window, DbLink& link, StationState& station, SessionState& session,
-                 StationConfig& config, StationWorker& worker, QWidget* panels_parent);
+    // `worker` runs the screen's queries and closes the staff session that "Paramètres" ends.
+    StationSetup(StationWindow& window, StationState& station, SessionState& session, StationConfig& config,
+                 StationWorker& worker, QWidget* panels_parent);
 
     Parametrage* parametrage() const { return parametrage_; }
 
@@ -33,12 +37,20 @@ class StationSetup : public QObject {
   private:
     void connect_components();
     void guard(void (StationSetup::*handler)());
+    // The lists and the usage as the server gave them (nullptr: no server).
+    void show_lists(const SetupLists* lists);
+    // The address and the database file, which are the station's own.
+    void show_local_settings();
+    void show_space(const SpaceOfName& space);
+    // Valider's outcome, once the computer record was written or refused.
+    void bound(int outcome);
 
     StationWindow& window_;
-    DbLink& link_;
     StationState& station_;
     SessionState& session_;
     StationConfig& config_;
     StationWorker& worker_;
     Parametrage* parametrage_;
+    // The lists, "Actualiser" and "Valider", out on the worker one at a time.
+    ServerOperation operation_;
 };
