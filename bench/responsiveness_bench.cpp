@@ -17,10 +17,12 @@
 #include "session/compteur_temps.h"
 #include "session/identification.h"
 #include "session/renseignement.h"
+#include "setup/parametrage.h"
 #include "tests/reliability/private_server.h"
 #include "ui_compteur_temps.h"
 #include "ui_identification.h"
 #include "ui_inscription.h"
+#include "ui_parametrage.h"
 #include "ui_renseignement.h"
 #include "window/guarded.h"
 #include "window/message_box.h"
@@ -30,6 +32,8 @@
 #include <QComboBox>
 #include <QEvent>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QRadioButton>
 #include <QLabel>
 #include <QMetaObject>
 #include <QRegularExpression>
@@ -355,7 +359,7 @@ class PaintCounter : public QObject {
 };
 
 struct Opening {
-    double handler_ms = 0; // the click's handler: the town list read and filled, the form shown
+    double handler_ms = 0; // from the click to the form shown: the town list read (on the worker) and filled
     double paint_ms = 0;   // the window painted with the form
     bool shown = false;
 };
@@ -370,6 +374,13 @@ Opening open_registration_form(Tlogiciel& w, int towns) {
     w.inscription()->installEventFilter(&counter);
     const double start = now_ms();
     w.identification()->ui()->Identification_bouton_inscription->click();
+    // The towns are read on the worker; the form comes up with them.
+    run_until(
+        [&w, towns] {
+            return !w.inscription()->isHidden() &&
+                   w.inscription()->ui()->Inscription_ComboBox_ville->count() == towns;
+        },
+        10000);
     const double handled = now_ms();
     QCoreApplication::sendPostedEvents();
     w.repaint();
@@ -424,7 +435,8 @@ BENCHMARK(BM_registration_form_opening)
 std::string registration_table(const CollectingReporter& reporter, const Opening& cold) {
     std::ostringstream out;
     out << started_when << "\n\n";
-    out << "| Towns | Opening: click to the form painted (ms) | the click's handler (ms) | painting (ms) | "
+    out << "| Towns | Opening: click to the form painted (ms) | click to the form shown, towns read (ms) | "
+           "painting (ms) | "
            "Slowest opening (ms) | Target < 100 ms at 3 000 |\n|---:|---:|---:|---:|---:|---|\n";
     for (const int towns : {30, 1000, 3000}) {
         const Measured* m = reporter.find("BM_registration_form_opening/" + std::to_string(towns));
@@ -519,6 +531,96 @@ void add_visitor(TestDatabase& db, const std::string& login) {
             login + "', MD5('soleil'), 1, 120, 'BANC', 'Visiteur')");
 }
 
+// A control a person presses that needs the server, and how to bring its screen up.
+struct ControlProbe {
+    std::string name;
+    std::function<QAbstractButton*()> prepare; // with the server answering; the control to click
+};
+
+// Whatever screen a probe left, the welcome screen again once the answers are in.
+void back_to_welcome_screen(Tlogiciel& w) {
+    run_until([&w] { return QGuiApplication::overrideCursor() == nullptr; }, 20000);
+    if (!w.compteur_temps()->isHidden()) {
+        w.compteur_temps()->ui()->Compteur_Bouton_deconnexion->click();
+    } else if (!w.renseignement()->isHidden()) {
+        w.renseignement()->ui()->Bouton_retour->click();
+    } else if (!w.inscription()->isHidden()) {
+        w.inscription()->ui()->Bouton_retour_inscription->click();
+    } else if (!w.parametrage()->isHidden()) {
+        guarded(&w, [&w] { w.start_station(); });
+    }
+    run_until([&w] { return QGuiApplication::overrideCursor() == nullptr; }, 20000);
+}
+
+// The survey up after a visitor's sign-in, with the server answering.
+bool survey_up(Tlogiciel& w, const QString& login) {
+    auto* id = w.identification()->ui();
+    id->Identification_labeledit_identifiant->setText(login);
+    id->Identification_labeledit_mot_de_passe->setText(QStringLiteral("soleil"));
+    id->Identification_bouton_connexion->click();
+    return run_until([&w] { return !w.renseignement()->isHidden(); }, 10000);
+}
+
+// The registration form up and filled in, as a new visitor would.
+bool registration_filled(Tlogiciel& w) {
+    w.identification()->ui()->Identification_bouton_inscription->click();
+    if (!run_until([&w] { return !w.inscription()->isHidden(); }, 10000)) {
+        return false;
+    }
+    auto* f = w.inscription()->ui();
+    f->Inscription_Nom->setText(QStringLiteral("BANC"));
+    f->Inscription_Prenom->setText(QStringLiteral("Inscrit"));
+    f->Inscription_radio_homme->setChecked(true);
+    f->Inscription_ComboBox_jour->setCurrentIndex(0);
+    f->Inscription_ComboBox_mois->setCurrentIndex(0);
+    f->Inscription_annee->setText(QStringLiteral("1990"));
+    f->Inscription_Code_postal->setText(QStringLiteral("75001"));
+    f->Inscription_ComboBox_ville->setCurrentIndex(0);
+    for (QRadioButton* choice : {f->Inscription_radio_eleve, f->Inscription_radio_aucun,
+                                 f->Inscription_radio_aucunlieu, f->Inscription_radio_debutant}) {
+        choice->setChecked(true);
+    }
+    return f->Inscription_ComboBox_ville->count() > 0;
+}
+
+// "connexion" alone in a short run; every control in a full one.
+std::vector<ControlProbe> controls(Tlogiciel& w, bool all) {
+    std::vector<ControlProbe> list;
+    list.push_back({"\"connexion\"", [&w]() -> QAbstractButton* {
+                        auto* id = w.identification()->ui();
+                        id->Identification_labeledit_identifiant->setText(QStringLiteral("banc1"));
+                        id->Identification_labeledit_mot_de_passe->setText(QStringLiteral("soleil"));
+                        return id->Identification_bouton_connexion;
+                    }});
+    if (!all) {
+        return list;
+    }
+    list.push_back({"the survey's \"Valider\"", [&w]() -> QAbstractButton* {
+                        return survey_up(w, QStringLiteral("banc2")) ? w.renseignement()->ui()->Bouton_valider
+                                                                     : nullptr;
+                    }});
+    list.push_back({"\"Inscription\"", [&w]() -> QAbstractButton* {
+                        return w.identification()->ui()->Identification_bouton_inscription;
+                    }});
+    list.push_back({"the registration's \"Valider\"", [&w]() -> QAbstractButton* {
+                        return registration_filled(w) ? w.inscription()->ui()->Bouton_valider_inscription
+                                                      : nullptr;
+                    }});
+    list.push_back({"the set-up screen's \"Actualiser\"", [&w]() -> QAbstractButton* {
+                        guarded(&w, [&w] { w.show_setup_screen(); });
+                        auto* p = w.parametrage()->ui();
+                        run_until([p] { return p->Bouton_valider_parametrage->isEnabled(); }, 10000);
+                        return p->Parametrage_bouton_actualiser_nom_poste;
+                    }});
+    list.push_back({"the set-up screen's \"Valider\"", [&w]() -> QAbstractButton* {
+                        guarded(&w, [&w] { w.show_setup_screen(); });
+                        auto* p = w.parametrage()->ui();
+                        run_until([p] { return p->Bouton_valider_parametrage->isEnabled(); }, 10000);
+                        return p->Bouton_valider_parametrage;
+                    }});
+    return list;
+}
+
 StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
     StallRun run;
     run.options = options;
@@ -605,7 +707,7 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
     // The same button with the server answering: the reference.
     {
         ClickProbe probe;
-        probe.label = "server answering";
+        probe.label = "\"Déconnexion\", server answering";
         const double from = now_ms();
         post_click(w.compteur_temps()->ui()->Compteur_Bouton_deconnexion, probe.click);
         run_until([&probe] { return probe.click.done(); }, 15000);
@@ -637,8 +739,8 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
             probe.worker_knew = w.server_health.down();
             probe.stall_ms = now_ms() - stop.at_ms();
             // Said as it was at the post, whatever was aimed at.
-            probe.label = probe.worker_knew ? "server stopped, the worker already knew"
-                                            : "server stopped, the worker did not know yet";
+            probe.label = probe.worker_knew ? "\"Déconnexion\", server stopped, the worker already knew"
+                                            : "\"Déconnexion\", server stopped, the worker did not know yet";
             post_click(w.compteur_temps()->ui()->Compteur_Bouton_deconnexion, probe.click);
             run_until([&probe] { return probe.click.done(); }, 20000);
             run_for(500);
@@ -665,7 +767,7 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
         }
         run_for(2000);
         ClickProbe probe;
-        probe.label = "server stopped between a connect and its first statement";
+        probe.label = "\"Déconnexion\", server stopped between a connect and its first statement";
         {
             Stopped stop(server, false);
             // The click's work runs on the worker: its next statement, whichever thread sends it.
@@ -684,6 +786,45 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
         }
         if (!recovered(w, 30000)) {
             throw std::runtime_error("the station did not come back after the stall");
+        }
+    }
+
+    // 5. Each control a person presses that needs the server, in the first instant of a stall: the
+    // server stopped as the click is posted (its connect waits), or just before the click's first
+    // statement (the statement waits). The server stays stopped until the control is back, its
+    // answer (a failure, after the bound) applied; the window's timer is watched all along.
+    for (const ControlProbe& control : controls(w, options.stall_ms >= 10000)) {
+        for (const bool statement : {false, true}) {
+            if (!recovered(w, 30000)) {
+                throw std::runtime_error("the station did not come back before " + control.name);
+            }
+            QAbstractButton* button = control.prepare();
+            if (button == nullptr || !button->isEnabled()) {
+                throw std::runtime_error("no " + control.name + " to click");
+            }
+            ClickProbe probe;
+            probe.label = control.name + (statement ? ", its statement stalled" : ", its connect stalled");
+            {
+                Stopped stop(server, !statement);
+                if (statement) {
+                    client_hooks::before_next_statement([&stop] { stop.begin(); });
+                }
+                post_click(button, probe.click);
+                run_until([&probe] { return probe.click.done(); }, 20000);
+                run_for(20);
+                run_until([button] { return button->isEnabled() || !button->isVisible(); }, 20000);
+                client_hooks::before_next_statement(nullptr);
+                stop.resume();
+                probe.gaps = gaps_between(ticker.ticks(), probe.click.posted_ms, now_ms());
+                if (stop.at_ms() > 0) {
+                    run.stall_windows.emplace_back(stop.at_ms(), stop.resumed_ms());
+                }
+            }
+            run.clicks.push_back(probe);
+            if (!probe.click.done()) {
+                throw std::runtime_error("the click was not handled");
+            }
+            back_to_welcome_screen(w);
         }
     }
     client_hooks::watch_slow_calls(0);
@@ -779,9 +920,8 @@ std::string stall_table(const StallRun& run) {
     out << "| the worker knew the server was not answering, after | "
         << (run.known_after_ms >= 0 ? fixed(run.known_after_ms / 1000, 2) + " s" : "never") << " | |\n";
 
-    out << "\n| \"Déconnexion\" clicked (posted to the event loop) | Handled in (ms) | Longest gap of the 10 "
-           "ms "
-           "timer (ms) | Target < 100 ms |\n|---|---:|---:|---|\n";
+    out << "\n| Clicked (posted to the event loop) | Handled in (ms) | Longest gap of the 10 ms timer, until "
+           "the answer (ms) | Target < 100 ms |\n|---|---:|---:|---|\n";
     for (const ClickProbe& probe : run.clicks) {
         std::string label = probe.label;
         if (probe.stall_ms >= 0) {
@@ -789,7 +929,10 @@ std::string stall_table(const StallRun& run) {
         }
         out << "| " << label << " | " << (probe.click.done() ? ms_text(probe.click.handled_in_ms()) : "never")
             << " | " << ms_text(probe.gaps.longest) << " | "
-            << (probe.click.done() && probe.click.handled_in_ms() < 100 ? "met" : "**missed**") << " |\n";
+            << (probe.click.done() && probe.click.handled_in_ms() < 100 && probe.gaps.longest < 100
+                    ? "met"
+                    : "**missed**")
+            << " |\n";
     }
 
     out << "\nCalls to the client library on the window's thread that took 50 ms or more:";
