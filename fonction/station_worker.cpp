@@ -76,8 +76,13 @@ void StationWorker::deliver(std::function<void()> result) {
         result();
         return;
     }
-    const std::lock_guard<std::mutex> lock(queue_mutex_);
-    results_.push_back(std::move(result));
+    {
+        const std::lock_guard<std::mutex> lock(queue_mutex_);
+        results_.push_back(std::move(result));
+    }
+    // The window's thread picks it up at its next turn, not at the pick-up timer's: an answer a
+    // person waits for is shown at once.
+    QMetaObject::invokeMethod(this, &StationWorker::deliver_results, Qt::QueuedConnection);
 }
 
 void StationWorker::deliver_results() {

@@ -330,8 +330,7 @@ kalimo_cluster_wait_synced() {
         if [ "$state" = "Primary,Synced,ON" ]; then
             return 0
         fi
-        if ! kalimo_pid_alive "$(cat "$KALIMO_CLUSTER_DIR/node$node/mysqld.pid" 2>/dev/null)" &&
-            [ "$waited" -gt 20 ]; then
+        if ! kalimo_pid_alive "$(cat "$KALIMO_CLUSTER_DIR/node$node/started.pid" 2>/dev/null)"; then
             break
         fi
         sleep 0.25
@@ -413,6 +412,8 @@ setsid mariadbd --no-defaults --user=$account --datadir="$node/data" --socket="$
     --wsrep-provider-options="gmcast.listen_addr=tcp://127.0.0.1:$group;ist.recv_addr=127.0.0.1:$ist" \\
     --wsrep-sst-method=rsync --wsrep-sst-receive-address=127.0.0.1:$sst \\
     --wsrep-mode=STRICT_REPLICATION,REQUIRED_PRIMARY_KEY "\$@" </dev/null >/dev/null 2>&1 &
+# The server writes its pid file only once a joiner has its data: until then, this one tells.
+echo \$! >"$node/started.pid"
 START
         chmod 755 "$node/start"
     done
@@ -491,7 +492,7 @@ kalimo_cluster_stop() {
     rm -f "$dir/haproxy.pid"
     local n pids=()
     for n in 3 2 1; do
-        pid="$(cat "$dir/node$n/mysqld.pid" 2>/dev/null || true)"
+        pid="$(cat "$dir/node$n/started.pid" 2>/dev/null || true)"
         if kalimo_pid_alive "$pid"; then
             pids+=("$pid")
             timeout 20 mariadb-admin --no-defaults --socket="$dir/node$n/mysqld.sock" --user=root \
@@ -515,7 +516,7 @@ kalimo_cluster_stop() {
 
 kalimo_on_cluster() {
     local pids n
-    pids="$(for n in 1 2 3; do cat "$KALIMO_CLUSTER_DIR/node$n/mysqld.pid" 2>/dev/null; done | paste -sd,)"
+    pids="$(for n in 1 2 3; do cat "$KALIMO_CLUSTER_DIR/node$n/started.pid" 2>/dev/null; done | paste -sd,)"
     env MYSQL_TCP_PORT="$KALIMO_CLUSTER_PORT" KALIMO_TEST_DB_HOST=127.0.0.1 \
         KALIMO_TEST_CLUSTER_DIR="$KALIMO_CLUSTER_DIR" KALIMO_DB_SOCKET="$KALIMO_CLUSTER_DIR/node1/mysqld.sock" \
         KALIMO_DB_PID="$pids" "$@"

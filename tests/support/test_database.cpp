@@ -346,7 +346,7 @@ std::string node_file(const std::string& node, const std::string& name) {
 }
 
 pid_t node_pid(const std::string& node) {
-    std::ifstream in(node_file(node, "mysqld.pid"));
+    std::ifstream in(node_file(node, "started.pid"));
     long pid = 0;
     in >> pid;
     return static_cast<pid_t>(pid);
