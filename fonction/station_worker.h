@@ -1,11 +1,13 @@
-// The timers' database work, on a thread of its own so that no tick of the window waits on the
-// network: the session's status poll, the heartbeat, the session closes and their retries, and the
-// session record that lets a crash or a power cut lose none of them. The worker has its own link (one
-// connection per operation, as everywhere).
+// Every database operation of the station, on a thread of its own so that the window never waits on
+// the network: the timers' (the session's status poll, the heartbeat, the session closes and their
+// retries, and the session record that lets a crash or a power cut lose none of them) and, through
+// for_window, those a person starts. The worker has its own links (one connection per operation, as
+// everywhere).
 //
 // Requests come from the window's thread into a queue under a lock; results go back the same way and
-// the window's thread picks them up, while anything is outstanding, from a short timer of its own, then
-// emits them as signals on its own thread. Nothing else crosses: the ServerHealth locks itself.
+// reach the window's thread at its next turn (a short timer of its own picks up any left while
+// anything is outstanding), which applies them or emits them as signals. Nothing else crosses: the
+// ServerHealth locks itself.
 //
 // Inline, every request runs at once on the caller's thread and its result is delivered before the
 // request returns: tests stay deterministic and the window's code is the same.
