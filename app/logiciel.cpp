@@ -48,7 +48,6 @@ static void register_images() {
 
 Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     : QMainWindow(parent), ui_(std::make_unique<Ui::Tlogiciel>()), platform_(platform()) {
-    // (identity_ is made once the worker exists, below.)
     register_images();
     ui_->setupUi(this);
     logiciel = this;
@@ -294,10 +293,8 @@ void Tlogiciel::start_station() {
         id->group_box_Identification->setEnabled(false);
         id->Identification_bouton_inscription->setEnabled(false);
     }
-    const unsigned starts = starts_;
     identity_->start<Identity>(
-        nullptr, std::move(who), [](DbLink& link, Identity& w) { identify(link, w); },
-        [this, starts] { return starts_ == starts; },
+        nullptr, std::move(who), [](DbLink& link, Identity& w) { identify(link, w); }, same_screen(*this),
         [this](Identity& w, std::exception_ptr error) { apply_identity(w, error); });
 }
 
@@ -324,14 +321,13 @@ void Tlogiciel::identify(DbLink& link, Identity& w) {
             st.setup_required = 1;
         }
     }
-    bool welcome = st.setup_required == 0 && st.usage_computer == 1;
+    w.welcome = st.setup_required == 0 && st.usage_computer == 1;
     if (st.setup_required == 1) {
         open_link(link, st.db_check);
         close_link(link);
-        w.probed = true;
-        welcome = st.db_check != 0 && w.file_found;
+        w.welcome = st.db_check != 0 && w.file_found;
     }
-    if (welcome) {
+    if (w.welcome) {
         w.message.text = load_space_message(link, st.space_name.c_str(), st.messages_visible);
         w.message.visible = st.messages_visible;
     }
@@ -358,9 +354,7 @@ void Tlogiciel::apply_identity(Identity& w, std::exception_ptr error) {
     }
     // The lock shown while the answer came was this start's own: a screen of another kind is as it
     // would have been without it.
-    const bool welcome = (w.usage_read && station.usage_computer == 1 && station.setup_required == 0) ||
-                         (w.probed && station.db_check != 0 && station_file_found_);
-    if (worker_->mode() == WorkerMode::Thread && !welcome && !w.lock_was_running) {
+    if (worker_->mode() == WorkerMode::Thread && !w.welcome && !w.lock_was_running) {
         stop_lockdown();
     }
     if (w.usage_read && station.setup_required == 0) {
@@ -580,14 +574,13 @@ void Tlogiciel::show_welcome(WelcomeMessage from, const SpaceMessage* given) {
         SpaceMessage asked;
         asked.space = station.space_name.str();
         asked.visible = station.messages_visible;
-        const unsigned starts = starts_;
         ask_server<SpaceMessage>(
             *worker_, this, std::move(asked),
             [](DbLink& link, SpaceMessage& m) {
                 m.text = load_space_message(link, m.space.c_str(), m.visible);
             },
-            [this, starts] {
-                return starts_ == starts && !identification()->isHidden() && station.staff_screen == 0;
+            [this, same = same_screen(*this, identification())] {
+                return same() && station.staff_screen == 0;
             },
             [this](SpaceMessage& m, std::exception_ptr error) {
                 if (error) {

@@ -104,7 +104,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
         bool name_read = false;
         bool settings_read = false;
         bool usage_read = false;
-        bool probed = false;
+        bool welcome = false; // it leads to the welcome screen, which shows `message`
         SpaceMessage message;
         // The welcome screen shown while it was out (the worker on its thread) changed these.
         bool lock_was_running = false;

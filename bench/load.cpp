@@ -220,25 +220,6 @@ double percentile(std::vector<float>& values, double p) {
     return values[rank];
 }
 
-// Processor seconds (user + system) of the processes of a comma-separated list, from /proc; negative
-// when one is unreadable.
-double cpu_seconds_of(const std::string& pid);
-double cpu_seconds_of_all(const std::string& pids) {
-    double total = 0;
-    std::istringstream list(pids);
-    std::string pid;
-    bool any = false;
-    while (std::getline(list, pid, ',')) {
-        const double seconds = cpu_seconds_of(pid);
-        if (seconds < 0) {
-            return -1;
-        }
-        total += seconds;
-        any = true;
-    }
-    return any ? total : -1;
-}
-
 // Processor seconds (user + system) of a process, from /proc; negative when unreadable.
 double cpu_seconds_of(const std::string& pid) {
     std::ifstream in("/proc/" + pid + "/stat");
@@ -259,6 +240,24 @@ double cpu_seconds_of(const std::string& pid) {
         }
     }
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+// Processor seconds (user + system) of the processes of a comma-separated list, from /proc; negative
+// when one is unreadable.
+double cpu_seconds_of_all(const std::string& pids) {
+    double total = 0;
+    std::istringstream list(pids);
+    std::string pid;
+    bool any = false;
+    while (std::getline(list, pid, ',')) {
+        const double seconds = cpu_seconds_of(pid);
+        if (seconds < 0) {
+            return -1;
+        }
+        total += seconds;
+        any = true;
+    }
+    return any ? total : -1;
 }
 
 // Busy and total time of the whole machine (all cores), in seconds, from /proc/stat.

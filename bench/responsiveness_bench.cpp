@@ -606,17 +606,18 @@ std::vector<ControlProbe> controls(Tlogiciel& w, bool all) {
                         return registration_filled(w) ? w.inscription()->ui()->Bouton_valider_inscription
                                                       : nullptr;
                     }});
-    list.push_back({"the set-up screen's \"Actualiser\"", [&w]() -> QAbstractButton* {
-                        guarded(&w, [&w] { w.show_setup_screen(); });
-                        auto* p = w.parametrage()->ui();
-                        run_until([p] { return p->Bouton_valider_parametrage->isEnabled(); }, 10000);
-                        return p->Parametrage_bouton_actualiser_nom_poste;
+    // The set-up screen, its lists read.
+    const auto setup_screen = [&w] {
+        guarded(&w, [&w] { w.show_setup_screen(); });
+        auto* p = w.parametrage()->ui();
+        run_until([p] { return p->Bouton_valider_parametrage->isEnabled(); }, 10000);
+        return p;
+    };
+    list.push_back({"the set-up screen's \"Actualiser\"", [setup_screen]() -> QAbstractButton* {
+                        return setup_screen()->Parametrage_bouton_actualiser_nom_poste;
                     }});
-    list.push_back({"the set-up screen's \"Valider\"", [&w]() -> QAbstractButton* {
-                        guarded(&w, [&w] { w.show_setup_screen(); });
-                        auto* p = w.parametrage()->ui();
-                        run_until([p] { return p->Bouton_valider_parametrage->isEnabled(); }, 10000);
-                        return p->Bouton_valider_parametrage;
+    list.push_back({"the set-up screen's \"Valider\"", [setup_screen]() -> QAbstractButton* {
+                        return setup_screen()->Bouton_valider_parametrage;
                     }});
     return list;
 }

@@ -143,12 +143,11 @@ void SelfRegistration::connect_components() {
 
 void SelfRegistration::Identification_bouton_inscriptionClick() {
     using Names = std::vector<std::string>;
-    const unsigned starts = window_.starts();
     operation_.start<Names>(
         inscription_button_, Names{},
         // One connection for the whole list: a town at a time, a room with a thousand towns froze the form.
         [](DbLink& link, Names& names) { read_city_names(link, names); },
-        [this, starts] { return window_.starts() == starts && inscription_->isHidden(); },
+        [this, same = same_screen(window_)] { return same() && inscription_->isHidden(); },
         [this](Names& names, std::exception_ptr error) {
             auto* f = inscription_->ui();
             if (error) {
@@ -231,11 +230,9 @@ void SelfRegistration::Bouton_valider_inscriptionClick() {
     v.mail = line_text(f->Inscription_mail);
     v.info = join_lines(memo_text(f->Inscription_memo_info), registration_capacity::info);
     r.values = v;
-    const unsigned starts = window_.starts();
     operation_.start<Registration>(
         f->Bouton_valider_inscription, std::move(r),
-        [](DbLink& link, Registration& r) { register_person(link, r); },
-        [this, starts] { return window_.starts() == starts && !inscription_->isHidden(); },
+        [](DbLink& link, Registration& r) { register_person(link, r); }, same_screen(window_, inscription_),
         [this](Registration& r, std::exception_ptr error) {
             if (error) {
                 std::rethrow_exception(error);

@@ -136,7 +136,6 @@ void Sessions::Identification_bouton_connexionClick() {
         lookup.login = to_cp1252(login);
         lookup.digest = password_digest(to_cp1252(password));
     }
-    const unsigned starts = window_.starts();
     operation_.start<Lookup>(
         id->Identification_bouton_connexion, std::move(lookup),
         [](DbLink& link, Lookup& l) {
@@ -144,7 +143,7 @@ void Sessions::Identification_bouton_connexionClick() {
                 lookup_account(link, l.login.c_str(), l.digest.c_str(), l.id_user, l.status_user, l.outcome);
             }
         },
-        [this, starts] { return window_.starts() == starts && !identification_->isHidden(); },
+        same_screen(window_, identification_),
         [this](Lookup& l, std::exception_ptr error) {
             session_.id_user = l.id_user;
             session_.status_user = l.status_user;
@@ -170,11 +169,10 @@ void Sessions::open_row_then(QWidget* control, int closing_status, std::function
         int planned;
         int id_resa;
     };
-    const unsigned starts = window_.starts();
     operation_.start<Row>(
         control, Row{station_.id_computer, session_.id_user, session_.planned_duration, session_.id_resa},
         [](DbLink& link, Row& r) { open_session_row(link, r.id_computer, r.id_user, r.planned, r.id_resa); },
-        [this, starts] { return window_.starts() == starts; },
+        same_screen(window_),
         [this, closing_status, then](Row& r, std::exception_ptr error) {
             session_.id_resa = r.id_resa;
             if (error) {
@@ -193,23 +191,21 @@ void Sessions::refuse_sign_in(const QString& message) {
 }
 
 void Sessions::route_sign_in_answer() {
-    auto* id = identification_->ui();
-    auto refuse = [this](const QString& message) { refuse_sign_in(message); };
-    QWidget* button = id->Identification_bouton_connexion;
+    QWidget* button = identification_->ui()->Identification_bouton_connexion;
 
     switch (route_sign_in(session_.lookup_outcome, station_.staff_screen, session_.status_user,
                           station_.setup_required)) {
     case SignInRoute::Incorrect:
-        refuse(QStringLiteral("Identifiant ou mot de passe incorrect"));
+        refuse_sign_in(QStringLiteral("Identifiant ou mot de passe incorrect"));
         return;
     case SignInRoute::AlreadySignedIn:
-        refuse(QStringLiteral("Vous êtes déjà connecté sur un poste"));
+        refuse_sign_in(QStringLiteral("Vous êtes déjà connecté sur un poste"));
         return;
     case SignInRoute::NotAllowedHere:
-        refuse(QStringLiteral("pas d'autorisation pour se connecter sur ce poste"));
+        refuse_sign_in(QStringLiteral("pas d'autorisation pour se connecter sur ce poste"));
         return;
     case SignInRoute::Locked:
-        refuse(QStringLiteral("Compte vérouillé"));
+        refuse_sign_in(QStringLiteral("Compte vérouillé"));
         return;
     case SignInRoute::StaffToSetUp:
         // No session row: the staff member came to set the station up.
@@ -239,12 +235,11 @@ void Sessions::route_sign_in_answer() {
             int id_user;
             int minutes;
         };
-        const unsigned starts = window_.starts();
         operation_.start<Credit>(
             button, Credit{session_.id_user, session_.credit_minutes},
             [](DbLink& link, Credit& c) { compute_credit(link, c.id_user, c.minutes); },
-            [this, starts] { return window_.starts() == starts && !identification_->isHidden(); },
-            [this, refuse](Credit& c, std::exception_ptr error) {
+            same_screen(window_, identification_),
+            [this](Credit& c, std::exception_ptr error) {
                 session_.credit_minutes = c.minutes;
                 if (error) {
                     session_.lookup_outcome = 0;
@@ -252,7 +247,7 @@ void Sessions::route_sign_in_answer() {
                     std::rethrow_exception(error);
                 }
                 if (session_.credit_minutes <= 0) {
-                    refuse(QStringLiteral("Crédit temps épuisé"));
+                    refuse_sign_in(QStringLiteral("Crédit temps épuisé"));
                     return;
                 }
                 if (station_.settings.page_renseignement_logiciel == 1) {
@@ -350,7 +345,6 @@ void Sessions::start_session() {
     const bool from_survey = !renseignement_->isHidden();
     QWidget* control = from_survey ? static_cast<QWidget*>(r->Bouton_valider)
                                    : identification_->ui()->Identification_bouton_connexion;
-    const unsigned starts = window_.starts();
     operation_.start<Start>(
         control, std::move(start),
         [](DbLink& link, Start& s) {
@@ -360,9 +354,7 @@ void Sessions::start_session() {
                 record_usage_answer(link, answer.c_str(), s.id_user);
             }
         },
-        [this, starts, from_survey] {
-            return window_.starts() == starts && (from_survey ? !renseignement_->isHidden() : true);
-        },
+        same_screen(window_, from_survey ? renseignement_ : nullptr),
         [this](Start& s, std::exception_ptr error) {
             session_.id_resa = s.id_resa;
             if (error) {

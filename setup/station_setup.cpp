@@ -124,6 +124,13 @@ struct SetupLists {
     SpaceOfName first;
 };
 
+// The names listed, and the space of the one that comes first (the one selected).
+static void list_names(DbLink& link, SetupLists& l, std::vector<std::string> names) {
+    l.names = std::move(names);
+    l.first.name = l.names.empty() ? std::string() : l.names.front();
+    read_space_of(link, l.first);
+}
+
 namespace {
 
 void add_adapters(QComboBox* list) {
@@ -201,7 +208,6 @@ void StationSetup::fill_setup_screen() {
         SetupLists lists;
         lists.id_computer = station_.id_computer;
         lists.station_name = station_.station_name;
-        const unsigned starts = window_.starts();
         operation_.start<SetupLists>(
             p->Bouton_valider_parametrage, std::move(lists),
             [](DbLink& link, SetupLists& l) {
@@ -212,11 +218,9 @@ void StationSetup::fill_setup_screen() {
                     first =
                         l.name_status == 0 ? std::optional<std::string>(l.station_name.str()) : std::nullopt;
                 }
-                l.names = name_list(link, first);
-                l.first.name = l.names.empty() ? std::string() : l.names.front();
-                read_space_of(link, l.first);
+                list_names(link, l, name_list(link, first));
             },
-            [this, starts] { return window_.starts() == starts && !parametrage_->isHidden(); },
+            same_screen(window_, parametrage_),
             [this](SetupLists& l, std::exception_ptr error) {
                 if (error) {
                     std::rethrow_exception(error);
@@ -342,37 +346,29 @@ void StationSetup::Parametrage_combobox_nom_posteChange() {
 }
 
 void StationSetup::Parametrage_bouton_actualiser_nom_posteClick() {
-    struct Refresh {
-        int id_computer;
-        int status = 1;
-        FixedText<100> station_name;
-        int free_records = 0;
-        std::vector<std::string> names;
-        SpaceOfName first;
-    };
-    Refresh refresh{station_.id_computer, 1, station_.station_name, 0, {}, {}};
-    const unsigned starts = window_.starts();
-    operation_.start<Refresh>(
+    SetupLists refresh;
+    refresh.id_computer = station_.id_computer;
+    refresh.station_name = station_.station_name;
+    operation_.start<SetupLists>(
         parametrage_->ui()->Parametrage_bouton_actualiser_nom_poste, std::move(refresh),
-        [](DbLink& link, Refresh& r) {
+        [](DbLink& link, SetupLists& r) {
             const AlwaysTry explicitly(link);
-            read_computer_name(link, r.id_computer, r.station_name, r.status);
-            if (r.status == 0) {
-                count_free_computers(link, r.free_records);
+            read_computer_name(link, r.id_computer, r.station_name, r.name_status);
+            int free_records = 0;
+            if (r.name_status == 0) {
+                count_free_computers(link, free_records);
             }
-            if (r.status == 0 && r.free_records > 0) {
-                r.names = name_list(link, std::string(r.station_name.str()));
-            } else if (r.status == 0) {
+            if (r.name_status == 0 && free_records > 0) {
+                list_names(link, r, name_list(link, std::string(r.station_name.str())));
+            } else if (r.name_status == 0) {
                 // No free record left: only the prompt.
-                r.names = {to_cp1252(text(name_prompt))};
+                list_names(link, r, {prompt_bytes()});
             } else {
-                r.names = name_list(link, prompt_bytes());
+                list_names(link, r, name_list(link, prompt_bytes()));
             }
-            r.first.name = r.names.empty() ? std::string() : r.names.front();
-            read_space_of(link, r.first);
         },
-        [this, starts] { return window_.starts() == starts && !parametrage_->isHidden(); },
-        [this](Refresh& r, std::exception_ptr error) {
+        same_screen(window_, parametrage_),
+        [this](SetupLists& r, std::exception_ptr error) {
             station_.station_name = r.station_name;
             if (error) {
                 std::rethrow_exception(error);
@@ -435,7 +431,6 @@ void StationSetup::Bouton_valider_parametrageClick() {
         FixedText<100> host_name;
         int outcome = UpdateRefused;
     };
-    const unsigned starts = window_.starts();
     operation_.start<Binding>(
         p->Bouton_valider_parametrage,
         Binding{selected_name, chosen_usage, chosen_mac, station_.ip_address, station_.host_name,
@@ -445,7 +440,7 @@ void StationSetup::Bouton_valider_parametrageClick() {
             b.outcome = update_computer_record(link, b.name.c_str(), b.usage, b.mac.c_str(),
                                                b.ip_address.c_str(), b.host_name.c_str());
         },
-        [this, starts] { return window_.starts() == starts && !parametrage_->isHidden(); },
+        same_screen(window_, parametrage_),
         [this](Binding& b, std::exception_ptr error) {
             if (error) {
                 std::rethrow_exception(error);

@@ -11,6 +11,7 @@
 #include "fonction/db_link.h"
 #include "fonction/station_worker.h"
 #include "window/guarded.h"
+#include "window/station_window.h"
 
 #include <QGuiApplication>
 #include <QPointer>
@@ -20,6 +21,14 @@
 #include <functional>
 #include <memory>
 #include <utility>
+
+// The screen an answer is for is still up: the station has not started again since this was called,
+// and `panel`, when given, is still shown.
+inline std::function<bool()> same_screen(const StationWindow& window, const QWidget* panel = nullptr) {
+    return [&window, panel, starts = window.starts()] {
+        return window.starts() == starts && (panel == nullptr || !panel->isHidden());
+    };
+}
 
 // The same without a control, and any number at a time (a screen's contents that follow it): `apply`
 // runs if `still_up()` says so when the answer comes; inline, at once.
@@ -57,20 +66,17 @@ class ServerOperation {
         if (out_) {
             return false;
         }
-        auto result = std::make_shared<Result>(std::move(initial));
-        if (worker_.mode() == WorkerMode::Inline) {
-            worker_.for_window([result, work](DbLink& link) { work(link, *result); },
-                               [result, apply](std::exception_ptr error) { apply(*result, error); });
-            return true;
+        if (worker_.mode() == WorkerMode::Thread) {
+            busy(control);
         }
-        busy(control);
-        worker_.for_window([result, work](DbLink& link) { work(link, *result); },
-                           [this, result, still_up, apply](std::exception_ptr error) {
-                               idle();
-                               if (still_up()) {
-                                   guarded(window_, [&] { apply(*result, error); });
-                               }
-                           });
+        // Inline, still_up is not asked: nothing was made busy.
+        ask_server<Result>(
+            worker_, window_, std::move(initial), std::move(work),
+            [this, still_up = std::move(still_up)] {
+                idle();
+                return still_up();
+            },
+            std::move(apply));
         return true;
     }
 

@@ -41,6 +41,31 @@ MYSQL* connect_admin(const ServerAccess& access, const char* database, std::stri
     return handle;
 }
 
+// One query on a fresh administrative connection; its rows (NULL as "NULL"), or none and `error` set.
+std::vector<std::vector<std::string>> query_on(const ServerAccess& access, const char* database,
+                                               const std::string& sql, std::string& error) {
+    std::vector<std::vector<std::string>> out;
+    MYSQL* handle = connect_admin(access, database, error);
+    if (handle == nullptr) {
+        return out;
+    }
+    if (mysql_real_query(handle, sql.c_str(), sql.size()) != 0) {
+        error = mysql_error(handle);
+    } else if (MYSQL_RES* result = mysql_store_result(handle)) {
+        const unsigned int fields = mysql_num_fields(result);
+        while (MYSQL_ROW row = mysql_fetch_row(result)) {
+            std::vector<std::string> values;
+            for (unsigned int i = 0; i < fields; ++i) {
+                values.emplace_back(row[i] != nullptr ? row[i] : "NULL");
+            }
+            out.push_back(std::move(values));
+        }
+        mysql_free_result(result);
+    }
+    mysql_close(handle);
+    return out;
+}
+
 void run_all(MYSQL* handle, const std::string& sql) {
     if (mysql_real_query(handle, sql.c_str(), sql.size()) != 0) {
         throw std::runtime_error("SQL failed: " + std::string(mysql_error(handle)) +
@@ -76,21 +101,11 @@ ModeServer& mode_server() {
 
 // Each word of `mode` is in the server's global sql_mode.
 bool server_has_mode(const std::string& mode, std::string& error) {
-    MYSQL* handle = connect_admin(ServerAccess::from_environment(), nullptr, error);
-    if (handle == nullptr) {
+    const auto rows = query_on(ServerAccess::from_environment(), nullptr, "SELECT @@GLOBAL.sql_mode", error);
+    if (!error.empty()) {
         return false;
     }
-    std::string global;
-    static const char query[] = "SELECT @@GLOBAL.sql_mode";
-    if (mysql_real_query(handle, query, sizeof query - 1) == 0) {
-        if (MYSQL_RES* result = mysql_store_result(handle)) {
-            if (MYSQL_ROW row = mysql_fetch_row(result)) {
-                global = row[0] != nullptr ? row[0] : "";
-            }
-            mysql_free_result(result);
-        }
-    }
-    mysql_close(handle);
+    const std::string global = rows.empty() ? std::string() : rows.front().front();
     std::istringstream words(mode);
     const std::string padded = "," + global + ",";
     for (std::string word; std::getline(words, word, ',');) {
@@ -265,10 +280,14 @@ void TestDatabase::write_database_file(const std::string& user, const std::strin
 }
 
 void TestDatabase::exec(const std::string& sql) {
-    if (mysql_ping(admin_) != 0) {
-        reconnected();
+    try {
+        run_all(admin_, sql);
+    } catch (const std::runtime_error&) {
+        if (!reconnected()) {
+            throw;
+        }
+        run_all(admin_, sql);
     }
-    run_all(admin_, sql);
     last_insert_id_ = static_cast<long long>(mysql_insert_id(admin_));
 }
 
@@ -352,33 +371,14 @@ pid_t node_pid(const std::string& node) {
     return static_cast<pid_t>(pid);
 }
 
-// One query on a fresh administrative connection to the node's own port.
+// One query on the node's own port.
 std::vector<std::vector<std::string>> query_node(const std::string& node, const char* database,
                                                  const std::string& sql, std::string& error) {
     ServerAccess access = ServerAccess::from_environment();
     std::ifstream in(node_file(node, "port"));
     in >> access.port;
     access.host = "127.0.0.1";
-    std::vector<std::vector<std::string>> out;
-    MYSQL* handle = connect_admin(access, database, error);
-    if (handle == nullptr) {
-        return out;
-    }
-    if (mysql_real_query(handle, sql.c_str(), sql.size()) != 0) {
-        error = mysql_error(handle);
-    } else if (MYSQL_RES* result = mysql_store_result(handle)) {
-        const unsigned int fields = mysql_num_fields(result);
-        while (MYSQL_ROW row = mysql_fetch_row(result)) {
-            std::vector<std::string> values;
-            for (unsigned int i = 0; i < fields; ++i) {
-                values.emplace_back(row[i] != nullptr ? row[i] : "NULL");
-            }
-            out.push_back(std::move(values));
-        }
-        mysql_free_result(result);
-    }
-    mysql_close(handle);
-    return out;
+    return query_on(access, database, sql, error);
 }
 
 } // namespace
@@ -389,22 +389,11 @@ std::string folder() {
 
 std::string serving_node() {
     std::string error;
-    MYSQL* handle = connect_admin(ServerAccess::from_environment(), nullptr, error);
-    if (handle == nullptr) {
+    const auto rows = query_on(ServerAccess::from_environment(), nullptr, "SELECT @@wsrep_node_name", error);
+    if (!error.empty()) {
         throw std::runtime_error("the cluster's balancer does not answer: " + error);
     }
-    std::string name;
-    static const char query[] = "SELECT @@wsrep_node_name";
-    if (mysql_real_query(handle, query, sizeof query - 1) == 0) {
-        if (MYSQL_RES* result = mysql_store_result(handle)) {
-            if (MYSQL_ROW row = mysql_fetch_row(result)) {
-                name = row[0] != nullptr ? row[0] : "";
-            }
-            mysql_free_result(result);
-        }
-    }
-    mysql_close(handle);
-    return name;
+    return rows.empty() ? std::string() : rows.front().front();
 }
 
 bool node_running(const std::string& node) {
