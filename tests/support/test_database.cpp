@@ -81,6 +81,36 @@ void run_all(MYSQL* handle, const std::string& sql) {
     }
 }
 
+// A file written for the mariadb client, as a room loads it: a line "DELIMITER x" sends what came
+// before and makes x the end of each statement until the next such line (a trigger's body holds ';').
+void run_script(MYSQL* handle, const std::string& sql) {
+    std::istringstream lines(sql);
+    std::string delimiter = ";";
+    std::string pending;
+    const auto send = [&] {
+        if (pending.find_first_not_of(" \t\r\n") != std::string::npos) {
+            run_all(handle, pending);
+        }
+        pending.clear();
+    };
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("DELIMITER ", 0) == 0) {
+            send();
+            std::istringstream(line.substr(10)) >> delimiter;
+            continue;
+        }
+        const std::size_t end = line.find_last_not_of(" \t\r");
+        if (delimiter != ";" && end != std::string::npos && end + 1 >= delimiter.size() &&
+            line.compare(end + 1 - delimiter.size(), delimiter.size(), delimiter) == 0) {
+            pending += line.substr(0, end + 1 - delimiter.size());
+            send();
+            continue;
+        }
+        pending += line + "\n";
+    }
+    send();
+}
+
 std::string slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -218,7 +248,7 @@ TestDatabase::TestDatabase() {
                         "` CHARACTER SET latin1; USE `" + name_ + "`;");
     in_database_ = true;
     run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));
-    run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/station_account.sql"));
+    run_script(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/station_account.sql"));
 }
 
 void TestDatabase::connect() {
