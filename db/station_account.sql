@@ -16,8 +16,18 @@
 -- The positional INSERTs (tab_resa, rel_utilisation_user) and the registration INSERT, which names
 -- every column, take INSERT on the whole table.
 --
+-- Privileges cannot say which values a column may take, so two triggers hold what would still turn
+-- a station into another: for the stations' account (an account that holds kalimo_station, neither
+-- as that role's administrator nor beside kalimo_staff), a computer record whose MAC is not empty
+-- keeps its usage, MAC and name; a free one is claimed only with usage 1 or 2 and a MAC no other
+-- record holds, as the identification compares it; a session row whose status is not 0 keeps it
+-- (never reopened; its duration may still be written, as the station's late close does). Any other
+-- account, the room's tools and administrators, is not held. They are read with the rights of the
+-- administrator who loads the file, who becomes their definer: that account must stay, and be able
+-- to read mysql.roles_mapping. A room's own triggers on these tables stay beside them.
+--
 -- Loading it again changes nothing; loading it into a second database of the same server gives the
--- same role the same rights there.
+-- same role the same rights there. The triggers need DELIMITER, as the mariadb client reads it.
 
 CREATE ROLE IF NOT EXISTS `kalimo_station`;
 
@@ -63,3 +73,46 @@ GRANT SELECT (`id_inscription_user`, `nom_inscription_user`, `prenom_inscription
               `annee_naissance_inscription_user`, `login_inscription_user`),
       INSERT
   ON `tab_inscription_user` TO `kalimo_station`;
+
+-- The heartbeat, and every statement that leaves the usage, MAC and name as they are (the set-up's
+-- Valider on the station's own record writes them again), costs three comparisons and no look-up.
+-- Text compares as bytes, NULL-safe, whatever the room's collation; the claim's look-up compares as
+-- the identification does (the column's collation), since that decides which record a MAC finds.
+-- The caller's user name is USER() cut at its last '@' (inside a trigger CURRENT_USER() is the
+-- definer and CURRENT_ROLE() is NULL).
+DELIMITER //
+CREATE OR REPLACE TRIGGER `kalimo_station_computer` BEFORE UPDATE ON `tab_computer` FOR EACH ROW
+BEGIN
+  IF NOT (NEW.`usage_computer` <=> OLD.`usage_computer`
+          AND BINARY NEW.`adresse_mac_computer` <=> BINARY OLD.`adresse_mac_computer`
+          AND BINARY NEW.`nom_computer` <=> BINARY OLD.`nom_computer`) THEN
+    IF (SELECT COUNT(*) > 0 AND SUM(`Role` = 'kalimo_staff' OR `Admin_option` = 'Y') = 0
+          FROM mysql.roles_mapping WHERE `Role` IN ('kalimo_station', 'kalimo_staff')
+          AND `User` = LEFT(USER(), CHAR_LENGTH(USER()) - CHAR_LENGTH(SUBSTRING_INDEX(USER(), '@', -1)) - 1)) THEN
+      IF IFNULL(LENGTH(OLD.`adresse_mac_computer`), 0) > 0 THEN
+        SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'kalimo_station: a claimed computer keeps its usage, MAC and name';
+      END IF;
+      IF NOT IFNULL(NEW.`usage_computer` IN (1, 2), FALSE) THEN
+        SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'kalimo_station: a claim gives usage 1 or 2';
+      END IF;
+      IF IFNULL(LENGTH(NEW.`adresse_mac_computer`), 0) = 0
+         OR EXISTS (SELECT 1 FROM `tab_computer` WHERE `adresse_mac_computer` = NEW.`adresse_mac_computer`
+                    AND `id_computer` <> OLD.`id_computer`) THEN
+        SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'kalimo_station: a claim gives a MAC no other computer holds';
+      END IF;
+    END IF;
+  END IF;
+END//
+
+-- The close passes unless a status other than 0 would change.
+CREATE OR REPLACE TRIGGER `kalimo_station_resa` BEFORE UPDATE ON `tab_resa` FOR EACH ROW
+BEGIN
+  IF NOT (OLD.`status_resa` <=> 0) AND NOT (NEW.`status_resa` <=> OLD.`status_resa`) THEN
+    IF (SELECT COUNT(*) > 0 AND SUM(`Role` = 'kalimo_staff' OR `Admin_option` = 'Y') = 0
+          FROM mysql.roles_mapping WHERE `Role` IN ('kalimo_station', 'kalimo_staff')
+          AND `User` = LEFT(USER(), CHAR_LENGTH(USER()) - CHAR_LENGTH(SUBSTRING_INDEX(USER(), '@', -1)) - 1)) THEN
+      SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'kalimo_station: a closed session row keeps its status';
+    END IF;
+  END IF;
+END//
+DELIMITER ;

@@ -1,5 +1,7 @@
 #include "fonction/config_files.h"
 #include "fonction/db_link.h"
+#include "fonction/session_queries.h"
+#include "fonction/setup_queries.h"
 #include "fonction/station_queries.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/test_database.h"
@@ -182,10 +184,27 @@ TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
     } drop{*db, "DROP DATABASE `" + other + "`"};
     db->exec("INSERT INTO tab_user (login_user, status_user, temps_user) VALUES ('mdurand', 1, 60)");
     db->exec("INSERT INTO tab_inscription_user (nom_inscription_user) VALUES ('DURAND')");
-    constexpr unsigned int table = 1142, column = 1143, database = 1044;
+    // A room's default collation, where case and trailing blanks do not count.
+    db->exec(
+        "ALTER TABLE tab_computer MODIFY `adresse_mac_computer` VARCHAR(17) COLLATE latin1_swedish_ci NOT "
+        "NULL DEFAULT ''; INSERT INTO tab_computer (id_computer, nom_computer, adresse_mac_computer, "
+        "usage_computer) VALUES (1, 'P1', 'AA-00-00-00-00-01', 1), (2, 'P2', '', 0), (3, 'P3', '', 0); "
+        "INSERT INTO tab_resa "
+        "(id_resa, status_resa) VALUES (1, 0), (2, 0), (3, 1), (4, 2)");
+    // What the station does passes: heartbeat, Valider on its own record unchanged, claim of a free
+    // record, its close, and its late close after staff's.
+    EXPECT_TRUE(report_station_alive(link, 1));
+    EXPECT_EQ(update_computer_record(link, "P1", 1, "AA-00-00-00-00-01", "10.0.0.1", "l'h\xf4te\\"),
+              UpdateRun);
+    EXPECT_EQ(update_computer_record(link, "P2", 1, "AA-00-00-00-00-02", "10.0.0.2", "h2"), UpdateRun);
+    EXPECT_TRUE(close_session_row(link, 30, 2, 1));
+    db->exec("UPDATE tab_resa SET duree_resa=10, status_resa=1 WHERE id_resa=2");
+    EXPECT_TRUE(close_session_row(link, 45, 1, 2));
+    constexpr unsigned int table = 1142, column = 1143, database = 1044, rule = 1644;
     const struct {
         std::string sql;
         unsigned int error;
+        const char* rule = "";
     } refused[] = {
         {"UPDATE `tab_user` SET `status_user`='3'", table},
         {"UPDATE `tab_user` SET `temps_user`='9999'", table},
@@ -204,16 +223,54 @@ TEST_F(DbLinkTest, TheStationsAccountIsRefusedWhatNoStationStatementNeeds) {
         {"ALTER TABLE `tab_user` ADD `x` INT", table},
         {"SELECT `login_user` FROM `" + other + "`.`tab_user`", table},
         {"CREATE DATABASE `" + db->name() + "_x`", database},
+        {"UPDATE `tab_resa` SET `status_resa`='0' WHERE `id_resa`=3", rule, "closed session row keeps"},
+        {"UPDATE `tab_resa` SET `duree_resa`='5', `status_resa`='1' WHERE `id_resa`=4", rule,
+         "closed session row keeps"},
+        {"UPDATE `tab_computer` SET `usage_computer`='2' WHERE `nom_computer`='P1'", rule,
+         "claimed computer keeps"},
+        {"UPDATE `tab_computer` SET `usage_computer`=NULL WHERE `nom_computer`='P1'", rule,
+         "claimed computer keeps"},
+        {"UPDATE `tab_computer` SET `adresse_mac_computer`='aa-00-00-00-00-01' WHERE `nom_computer`='P1'",
+         rule, "claimed computer keeps"},
+        {"UPDATE `tab_computer` SET `adresse_mac_computer`='' WHERE `nom_computer`='P2'", rule,
+         "claimed computer keeps"},
+        {"UPDATE `tab_computer` SET `usage_computer`='2', `adresse_mac_computer`='aa-00-00-00-00-01' WHERE "
+         "`nom_computer`='P3'",
+         rule, "MAC no other computer holds"},
+        {"UPDATE `tab_computer` SET `usage_computer`='2' WHERE `nom_computer`='P3'", rule,
+         "MAC no other computer holds"},
+        {"UPDATE `tab_computer` SET `usage_computer`='0', `adresse_mac_computer`='AA-00-00-00-00-03' WHERE "
+         "`nom_computer`='P3'",
+         rule, "usage 1 or 2"},
+        {"UPDATE `tab_computer` SET `usage_computer`='3', `adresse_mac_computer`='AA-00-00-00-00-03' WHERE "
+         "`nom_computer`='P3'",
+         rule, "usage 1 or 2"},
     };
     for (const auto& statement : refused) {
         LinkScope scope(link);
         EXPECT_FALSE(run(link, statement.sql.c_str(), {})) << statement.sql;
         EXPECT_EQ(mysql_errno(link.handle), statement.error) << statement.sql;
+        EXPECT_NE(std::string(mysql_error(link.handle)).find(statement.rule), std::string::npos)
+            << statement.sql;
     }
     EXPECT_EQ(db->rows("SELECT status_user, temps_user FROM tab_user"),
               (std::vector<std::vector<std::string>>{{"1", "60"}}));
     EXPECT_EQ(db->count("tab_inscription_user"), 1);
     EXPECT_EQ(db->count("tab_city"), 0) << "the table is still there";
+    EXPECT_EQ(
+        db->rows("SELECT adresse_mac_computer, usage_computer, nom_hote_computer, lastetat_computer FROM "
+                 "tab_computer ORDER BY id_computer"),
+        (std::vector<std::vector<std::string>>{{"AA-00-00-00-00-01", "1", "l'h\xc3\xb4te\\", "37800"},
+                                               {"AA-00-00-00-00-02", "1", "h2", "0"},
+                                               {"", "0", "", "0"}}));
+    EXPECT_EQ(db->rows("SELECT duree_resa, status_resa FROM tab_resa ORDER BY id_resa"),
+              (std::vector<std::vector<std::string>>{{"30", "2"}, {"45", "1"}, {"0", "1"}, {"0", "2"}}));
+    // The room's tools are not held by those rules.
+    for (const auto& statement : refused) {
+        if (statement.error == rule) {
+            EXPECT_NO_THROW(db->exec(statement.sql)) << statement.sql;
+        }
+    }
 }
 
 // What a Galera cluster replicates: InnoDB tables, each with a primary key. On the cluster, its

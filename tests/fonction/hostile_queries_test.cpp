@@ -182,7 +182,8 @@ TEST_F(HostileQueries, SetUpAndStartUpStoreAndFindExactNames) {
         SpaceSettings settings;
         read_space_settings(link, space.c_str(), settings);
         EXPECT_EQ(settings.affichage_temps_logiciel, 7);
-        db->exec("UPDATE tab_computer SET nom_computer='ancien' WHERE " + row);
+        // Staff free it: the next claim gives the same MAC.
+        db->exec("UPDATE tab_computer SET nom_computer='ancien', adresse_mac_computer='' WHERE " + row);
     }
 }
 

@@ -101,9 +101,13 @@ TEST_F(WorkerThread, RequestsRunInOrderAndTheirResultsComeBackOnTheCallersThread
     ASSERT_TRUE(worker->record().open.has_value());
     EXPECT_EQ(worker->record().open->id_resa, id_resa);
 
+    // Staff's status 2 stands: the close is refused, kept, then dropped at the next beat.
     worker->close_session(PendingClose{3, 1, id_resa, 7});
     settle();
-    EXPECT_EQ(row(id_resa), (std::vector<std::string>{"3", "1"}));
+    EXPECT_EQ(row(id_resa), (std::vector<std::string>{"90", "2"}));
+    EXPECT_EQ(worker->pending_closes().size(), 1u);
+    worker->beat(id_computer);
+    settle();
     EXPECT_TRUE(worker->record().empty());
     EXPECT_FALSE(folder.exists(session_record_file_name));
 }

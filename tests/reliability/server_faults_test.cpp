@@ -259,8 +259,10 @@ TEST_F(PrivateServerTest, AfterARestartTheNextPollWorksAndTheRowIsClosedCorrectl
 
     window->session.elapsed_seconds = 600;
     window->sessions().Compteur_Bouton_deconnexionClick();
-    EXPECT_EQ(session_row(), (std::vector<std::string>{"10", "1"}));
-    EXPECT_TRUE(window->worker().pending_closes().empty());
+    EXPECT_EQ(session_row(), (std::vector<std::string>{"90", "2"})) << "a closed row keeps its status";
+    EXPECT_EQ(window->worker().pending_closes().size(), 1u) << "the refused close is kept";
+    heartbeat();
+    EXPECT_TRUE(window->worker().pending_closes().empty()) << "then dropped: the row is closed";
     expect_locked();
     EXPECT_EQ(window->station.setup_required, 0);
 

@@ -229,7 +229,8 @@ TEST_F(SetupScreen, AKnownStationsValiderTakesTheAdapterUnderThePrompt) {
     REQUIRE_SERVER();
     with_database();
     system.adapters.push_back(FakePlatform::mac(0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F));
-    add_room("Espace Jean Moulin", "Poste-01", 1);
+    // A staff station: its claimed record keeps its usage.
+    add_room("Espace Jean Moulin", "Poste-01", 2);
     start();
     window->setup().fill_setup_screen();
     ASSERT_EQ(p()->Parametrage_combobox_adresse_mac->currentIndex(), -1);
