@@ -84,31 +84,24 @@ void run_all(MYSQL* handle, const std::string& sql) {
 // A file written for the mariadb client, as a room loads it: a line "DELIMITER x" sends what came
 // before and makes x the end of each statement until the next such line (a trigger's body holds ';').
 void run_script(MYSQL* handle, const std::string& sql) {
-    std::istringstream lines(sql);
+    std::istringstream lines(sql + "\nDELIMITER ;\n");
     std::string delimiter = ";";
     std::string pending;
-    const auto send = [&] {
-        if (pending.find_first_not_of(" \t\r\n") != std::string::npos) {
+    for (std::string line; std::getline(lines, line);) {
+        const bool change = line.rfind("DELIMITER ", 0) == 0;
+        const bool ends = !change && delimiter != ";" && line.size() >= delimiter.size() &&
+                          line.compare(line.size() - delimiter.size(), delimiter.size(), delimiter) == 0;
+        if (!change) {
+            pending += line.substr(0, line.size() - (ends ? delimiter.size() : 0)) + "\n";
+        }
+        if ((change || ends) && pending.find_first_not_of(" \t\r\n") != std::string::npos) {
             run_all(handle, pending);
         }
-        pending.clear();
-    };
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("DELIMITER ", 0) == 0) {
-            send();
-            std::istringstream(line.substr(10)) >> delimiter;
-            continue;
+        if (change || ends) {
+            pending.clear();
         }
-        const std::size_t end = line.find_last_not_of(" \t\r");
-        if (delimiter != ";" && end != std::string::npos && end + 1 >= delimiter.size() &&
-            line.compare(end + 1 - delimiter.size(), delimiter.size(), delimiter) == 0) {
-            pending += line.substr(0, end + 1 - delimiter.size());
-            send();
-            continue;
-        }
-        pending += line + "\n";
+        delimiter = change ? line.substr(10) : delimiter;
     }
-    send();
 }
 
 std::string slurp(const std::string& path) {
