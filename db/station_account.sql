@@ -16,15 +16,15 @@
 -- The positional INSERTs (tab_resa, rel_utilisation_user) and the registration INSERT, which names
 -- every column, take INSERT on the whole table.
 --
--- Privileges cannot say which values a column may take, so two triggers hold what would still turn
--- a station into another: for the stations' account (an account that holds kalimo_station, neither
--- as that role's administrator nor beside kalimo_staff), a computer record whose MAC is not empty
--- keeps its usage, MAC and name; a free one is claimed only with usage 1 or 2 and a MAC no other
--- record holds, as the identification compares it; a session row whose status is not 0 keeps it
--- (never reopened; its duration may still be written, as the station's late close does). Any other
--- account, the room's tools and administrators, is not held. They are read with the rights of the
--- administrator who loads the file, who becomes their definer: that account must stay, and be able
--- to read mysql.roles_mapping. A room's own triggers on these tables stay beside them.
+-- Privileges cannot say which values a column may take, so two triggers refuse what would still
+-- turn a station into another, to the stations' account only (a user name holding kalimo_station,
+-- neither as that role's administrator nor beside kalimo_staff; the room's tools and administrators
+-- are not held): a computer record whose MAC is not empty keeps its usage, MAC and name; a free one
+-- is claimed only with usage 1 or 2 and a MAC no other record holds, as the identification compares
+-- it; a session row whose status is not 0 keeps that status (never reopened; its duration may still
+-- be written, as the station's late close does). The triggers run with the rights of the
+-- administrator who loads the file, their definer: that account must stay, and read
+-- mysql.roles_mapping. A room's own triggers on these tables stay beside them.
 --
 -- Loading it again changes nothing; loading it into a second database of the same server gives the
 -- same role the same rights there. The triggers need DELIMITER, as the mariadb client reads it.
