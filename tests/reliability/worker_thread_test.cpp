@@ -262,6 +262,21 @@ TEST_F(ThreadedSignIn, ALateAnswerForAScreenThatIsGoneIsDropped) {
     EXPECT_EQ(db->count("tab_resa"), 0);
 }
 
+// The staff chord's buttons ask the worker who is typed in the sign-in fields: a visitor is refused
+// when the answer comes, staff's command runs then.
+TEST_F(ThreadedStation, ThePowerButtonsWaitForTheLookupAndActOnlyForStaff) {
+    add_user("animateur", "kalimo", 3);
+    QPushButton* shut_down = id()->Identification_bouton_arret_poste;
+    for (const auto& [login, password] : {std::pair{"mdurand", "soleil"}, std::pair{"animateur", "kalimo"}}) {
+        id()->Identification_labeledit_identifiant->setText(QString::fromLatin1(login));
+        id()->Identification_labeledit_mot_de_passe->setText(QString::fromLatin1(password));
+        shut_down->click();
+        ASSERT_TRUE(wait_for([&] { return shut_down->isEnabled(); }));
+    }
+    EXPECT_EQ(messages, (std::vector<QString>{QStringLiteral("Identifiant ou mot de passe incorrect")}));
+    EXPECT_EQ(system.commands, std::vector<std::string>{"shutdown /s /f"});
+}
+
 namespace {
 
 // Every kind of screen the start can lead to, once with the worker inline and once on its thread:
