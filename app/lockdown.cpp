@@ -4,7 +4,6 @@
 #include "session/sessions.h"
 #include "app/logiciel.h"
 #include "fonction/config_files.h"
-#include "fonction/config_files.h"
 #include "registration/inscription.h"
 #include "session/compteur_temps.h"
 #include "session/renseignement.h"
@@ -171,26 +170,33 @@ int Tlogiciel::FormKeyPress(int character) {
     return character == 17 ? 0 : character; // 17 is what Ctrl+Q types
 }
 
+// The chord is no secret: each of the four buttons acts only for a staff account typed in the
+// sign-in fields.
 void Tlogiciel::Identification_bouton_quitter_logicielClick() {
-    platform_.run_command("start c://Windows//explorer.exe");
-    set_stay_on_top(false);
-    Timer_premier_plan_application.stop();
-    release_lock();
-    write_chosen_exit(static_cast<long>(QCoreApplication::applicationPid()));
-    station.close_allowed = 1;
-    close();
+    sessions_->act_for_staff(identification()->ui()->Identification_bouton_quitter_logiciel, [this] {
+        platform_.run_command("start c://Windows//explorer.exe");
+        set_stay_on_top(false);
+        Timer_premier_plan_application.stop();
+        release_lock();
+        write_chosen_exit(static_cast<long>(QCoreApplication::applicationPid()));
+        station.close_allowed = 1;
+        close();
+    });
 }
 
 void Tlogiciel::Identification_bouton_arret_posteClick() {
-    platform_.run_command("shutdown /s /f");
+    sessions_->act_for_staff(identification()->ui()->Identification_bouton_arret_poste,
+                             [this] { platform_.run_command("shutdown /s /f"); });
 }
 
 void Tlogiciel::Identification_bouton_redemarrer_posteClick() {
-    platform_.run_command("shutdown /r /f");
+    sessions_->act_for_staff(identification()->ui()->Identification_bouton_redemarrer_poste,
+                             [this] { platform_.run_command("shutdown /r /f"); });
 }
 
 void Tlogiciel::Identification_bouton_fermer_sessionClick() {
-    platform_.run_command("shutdown /l /f");
+    sessions_->act_for_staff(identification()->ui()->Identification_bouton_fermer_session,
+                             [this] { platform_.run_command("shutdown /l /f"); });
 }
 
 void Tlogiciel::Timer3Timer() {

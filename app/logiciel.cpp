@@ -289,6 +289,10 @@ void Tlogiciel::start_station() {
         // to press; what the answer brings fills it in, or leads elsewhere.
         who.lock_was_running = Timer_premier_plan_application.isActive();
         who.group_was_enabled = !id->group_box_Identification->testAttribute(Qt::WA_ForceDisabled);
+        who.layout_was = layout_;
+        who.geometry_was = geometry();
+        who.frameless_was = frameless_;
+        who.title_was = windowTitle();
         show_welcome(WelcomeMessage::Keep, nullptr);
         id->group_box_Identification->setEnabled(false);
         id->Identification_bouton_inscription->setEnabled(false);
@@ -352,10 +356,20 @@ void Tlogiciel::apply_identity(Identity& w, std::exception_ptr error) {
     if (error) {
         std::rethrow_exception(error);
     }
-    // The lock shown while the answer came was this start's own: a screen of another kind is as it
-    // would have been without it.
-    if (worker_->mode() == WorkerMode::Thread && !w.welcome && !w.lock_was_running) {
-        stop_lockdown();
+    // The lock shown while the answer came was this start's own: a screen of another kind, or none,
+    // is as it would have been without it.
+    if (worker_->mode() == WorkerMode::Thread && !w.welcome) {
+        show_only(nullptr);
+        setWindowTitle(w.title_was);
+        if (layout_ != w.layout_was) {
+            apply_window_layout(w.layout_was);
+            frameless_ = w.frameless_was;
+            apply_window_flags();
+            setGeometry(w.geometry_was);
+        }
+        if (!w.lock_was_running) {
+            stop_lockdown();
+        }
     }
     if (w.usage_read && station.setup_required == 0) {
         switch (station.usage_computer) {

@@ -106,9 +106,14 @@ class Tlogiciel : public QMainWindow, public StationWindow {
         bool usage_read = false;
         bool welcome = false; // it leads to the welcome screen, which shows `message`
         SpaceMessage message;
-        // The welcome screen shown while it was out (the worker on its thread) changed these.
+        // The welcome screen shown while it was out (the worker on its thread) changed these; an
+        // answer that leads elsewhere puts them back as they were.
         bool lock_was_running = false;
         bool group_was_enabled = true;
+        int layout_was = 0;
+        QRect geometry_was;
+        bool frameless_was = false;
+        QString title_was;
     };
     void route_unidentified_station(Identity& who);
     void apply_window_layout(int layout) override;

@@ -114,6 +114,28 @@ struct Lookup {
     int outcome = 0;
 };
 
+// The identifier and password typed in the sign-in fields, ready for the lookup.
+Lookup typed_lookup(Ui::Identification* id) {
+    const QString password = id->Identification_labeledit_mot_de_passe->text();
+    const QString login = id->Identification_labeledit_identifiant->text();
+    Lookup lookup;
+    // Accounts are stored in the stations' code page: a text with characters outside it cannot be
+    // any account's, and must not be folded into one that is. Nor can a login holding a NUL, which
+    // would end it early and name the account of its first part.
+    if (encodable_in_cp1252(login) && encodable_in_cp1252(password) && !login.contains(QChar(0))) {
+        lookup.asked = true;
+        lookup.login = to_cp1252(login);
+        lookup.digest = password_digest(to_cp1252(password));
+    }
+    return lookup;
+}
+
+void look_up(DbLink& link, Lookup& l) {
+    if (l.asked) {
+        lookup_account(link, l.login.c_str(), l.digest.c_str(), l.id_user, l.status_user, l.outcome);
+    }
+}
+
 } // namespace
 
 void Sessions::Identification_bouton_connexionClick() {
@@ -123,38 +145,42 @@ void Sessions::Identification_bouton_connexionClick() {
     auto* id = identification_->ui();
     window_.identify_if_awaiting_server();
     session_.lookup_outcome = 0;
-    const QString password = id->Identification_labeledit_mot_de_passe->text();
-    const QString login = id->Identification_labeledit_identifiant->text();
-    Lookup lookup;
+    Lookup lookup = typed_lookup(id);
     lookup.id_user = session_.id_user;
     lookup.status_user = session_.status_user;
-    // Accounts are stored in the stations' code page: a text with characters outside it cannot be
-    // any account's, and must not be folded into one that is. Nor can a login holding a NUL, which
-    // would end it early and name the account of its first part.
-    if (encodable_in_cp1252(login) && encodable_in_cp1252(password) && !login.contains(QChar(0))) {
-        lookup.asked = true;
-        lookup.login = to_cp1252(login);
-        lookup.digest = password_digest(to_cp1252(password));
+    operation_.start<Lookup>(id->Identification_bouton_connexion, std::move(lookup), look_up,
+                             same_screen(window_, identification_),
+                             [this](Lookup& l, std::exception_ptr error) {
+                                 session_.id_user = l.id_user;
+                                 session_.status_user = l.status_user;
+                                 session_.lookup_outcome = l.outcome;
+                                 if (error) {
+                                     session_.lookup_outcome = 0;
+                                     clear_sign_in_fields();
+                                     std::rethrow_exception(error);
+                                 }
+                                 route_sign_in_answer();
+                             });
+}
+
+void Sessions::act_for_staff(QWidget* control, std::function<void()> act) {
+    if (operation_.out()) {
+        return;
     }
-    operation_.start<Lookup>(
-        id->Identification_bouton_connexion, std::move(lookup),
-        [](DbLink& link, Lookup& l) {
-            if (l.asked) {
-                lookup_account(link, l.login.c_str(), l.digest.c_str(), l.id_user, l.status_user, l.outcome);
-            }
-        },
-        same_screen(window_, identification_),
-        [this](Lookup& l, std::exception_ptr error) {
-            session_.id_user = l.id_user;
-            session_.status_user = l.status_user;
-            session_.lookup_outcome = l.outcome;
-            if (error) {
-                session_.lookup_outcome = 0;
-                clear_sign_in_fields();
-                std::rethrow_exception(error);
-            }
-            route_sign_in_answer();
-        });
+    operation_.start<Lookup>(control, typed_lookup(identification_->ui()), look_up,
+                             same_screen(window_, identification_),
+                             [this, act = std::move(act)](Lookup& l, std::exception_ptr error) {
+                                 if (error) {
+                                     clear_sign_in_fields();
+                                     std::rethrow_exception(error);
+                                 }
+                                 if (l.outcome == 0 || !is_staff_status(l.status_user)) {
+                                     refuse_sign_in(QStringLiteral("Identifiant ou mot de passe incorrect"));
+                                     return;
+                                 }
+                                 clear_sign_in_fields();
+                                 act();
+                             });
 }
 
 void Sessions::clear_sign_in_fields() {

@@ -36,6 +36,10 @@ class Sessions : public QObject {
     Compteur_temps* compteur_temps() const { return compteur_temps_; }
 
     void Identification_bouton_connexionClick();
+    // Runs `act` only for a staff account (status 3 or 4) whose identifier and password stand in the
+    // sign-in fields, looked up as the sign-in looks them up; anything else, an unreachable server
+    // included, is refused as a wrong sign-in is. The fields are emptied either way.
+    void act_for_staff(QWidget* control, std::function<void()> act);
     void present_survey();
     void apply_survey_layout();
     void CheckBox_EmploiClick();

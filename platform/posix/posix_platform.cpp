@@ -298,14 +298,23 @@ class PosixPlatform final : public Platform {
             return false;
         }
         // An active grab outranks every passive one: the window manager's key bindings and the
-        // desktop's shortcuts no longer fire. With owner_events the station's own windows (a message
-        // box among them) still receive their keys as usual; keys meant for any other window come to
-        // the locked one.
-        xcb_grab_keyboard_reply_t* reply = xcb_grab_keyboard_reply(
-            connection,
-            xcb_grab_keyboard(connection, 1, static_cast<xcb_window_t>(window), XCB_CURRENT_TIME,
-                              XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
-            nullptr);
+        // desktop's shortcuts no longer fire. It is taken on the root window, which is always
+        // viewable: a grab on the locked window itself ends the moment another program unmaps or
+        // minimises it, and would be missing until the window is back. With owner_events the
+        // station's own windows (a message box among them) still receive their keys as usual; keys
+        // meant for any other window come to the station, which drops them.
+        xcb_get_geometry_reply_t* geometry = xcb_get_geometry_reply(
+            connection, xcb_get_geometry(connection, static_cast<xcb_window_t>(window)), nullptr);
+        if (geometry == nullptr) {
+            return false;
+        }
+        const xcb_window_t root = geometry->root;
+        std::free(geometry);
+        xcb_grab_keyboard_reply_t* reply =
+            xcb_grab_keyboard_reply(connection,
+                                    xcb_grab_keyboard(connection, 1, root, XCB_CURRENT_TIME,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                    nullptr);
         const bool held = reply != nullptr && reply->status == XCB_GRAB_STATUS_SUCCESS;
         std::free(reply);
         return held;

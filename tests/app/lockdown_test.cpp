@@ -3,6 +3,7 @@
 #include "tests/support/station_fixture.h"
 
 #include <QFile>
+#include <QPushButton>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -132,24 +133,75 @@ TEST_F(LockDown, EnterSignsInOnlyFromThePasswordFieldAndCtrlQIsDiscarded) {
     EXPECT_EQ(db->count("tab_resa"), 1);
 }
 
-TEST_F(LockDown, ThePowerButtonsHandTheirExactCommandsToTheSystem) {
+// The chord is printed in the README: the buttons it reveals act only for a staff account typed in
+// the sign-in fields, and refuse anyone else as a wrong sign-in is refused.
+TEST_F(LockDown, ThePowerButtonsActOnlyForStaffAndHandTheirExactCommandsToTheSystem) {
     start_visitor(1);
-    id()->Identification_bouton_arret_poste->click();
-    id()->Identification_bouton_redemarrer_poste->click();
-    id()->Identification_bouton_fermer_session->click();
-    EXPECT_EQ(system.commands,
-              (std::vector<std::string>{"shutdown /s /f", "shutdown /r /f", "shutdown /l /f"}));
-    EXPECT_TRUE(window->isVisible()) << "the station waits for the system to act";
+    add_user("mdurand", "soleil", 1);
+    add_user("bloque", "soleil", 2);
+    add_user("animateur", "kalimo", 3);
+    add_user("directrice", "kalimo", 4);
+    const std::string reachable = folder.read_file("Configuration_Base_de_donnee.init");
+    struct Case {
+        const char* login;
+        const char* password;
+        bool server;
+        bool acts;
+    };
+    const std::vector<Case> cases = {
+        {"", "", true, false},
+        {"mdurand", "soleil", true, false},
+        {"bloque", "soleil", true, false},
+        {"animateur", "mauvais", true, false},
+        {"animateur' OR '1'='1", "x' OR '1'='1", true, false},
+        {"animateur", "kalimo", false, false},
+        {"animateur", "kalimo", true, true},
+        {"directrice", "kalimo", true, true},
+    };
+    const std::vector<std::string> all_three = {"shutdown /s /f", "shutdown /r /f", "shutdown /l /f"};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.login) + (c.server ? "" : " without a server"));
+        folder.write_file("Configuration_Base_de_donnee.init",
+                          c.server ? reachable : db->name() + "\r\n127.0.0.2\r\nkalimo_poste\r\nposte");
+        system.commands.clear();
+        messages.clear();
+        for (QPushButton* button :
+             {id()->Identification_bouton_arret_poste, id()->Identification_bouton_redemarrer_poste,
+              id()->Identification_bouton_fermer_session}) {
+            id()->Identification_labeledit_identifiant->setText(QString::fromUtf8(c.login));
+            id()->Identification_labeledit_mot_de_passe->setText(QString::fromUtf8(c.password));
+            button->click();
+            EXPECT_TRUE(id()->Identification_labeledit_mot_de_passe->text().isEmpty());
+        }
+        EXPECT_EQ(system.commands, c.acts ? all_three : std::vector<std::string>{});
+        EXPECT_EQ(messages,
+                  c.acts ? std::vector<QString>{}
+                         : std::vector<QString>(3, QStringLiteral("Identifiant ou mot de passe incorrect")));
+        EXPECT_TRUE(window->isVisible()) << "the station waits for the system to act";
+    }
 }
 
-TEST_F(LockDown, QuitRestartsTheShellAndClosesFromEveryLayout) {
+TEST_F(LockDown, QuitIsStaffsAloneRestartsTheShellAndClosesFromEveryLayout) {
     start_visitor(1);
-    id()->Identification_bouton_quitter_logiciel->click();
+    add_user("mdurand", "soleil", 1);
+    add_user("animateur", "kalimo", 3);
+    QFile note(QString::fromLatin1(chosen_exit_file_name));
+    auto quit_as = [&](const char* login, const char* password) {
+        id()->Identification_labeledit_identifiant->setText(QString::fromUtf8(login));
+        id()->Identification_labeledit_mot_de_passe->setText(QString::fromUtf8(password));
+        id()->Identification_bouton_quitter_logiciel->click();
+    };
+    quit_as("mdurand", "soleil");
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->locked());
+    EXPECT_TRUE(system.commands.empty());
+    EXPECT_FALSE(note.exists()) << "no quit for the guard to honour";
+
+    quit_as("animateur", "kalimo");
     EXPECT_EQ(system.commands, std::vector<std::string>{"start c://Windows//explorer.exe"});
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->Timer_premier_plan_application.isActive());
     // The guard is told the quit was staff's, by this very process.
-    QFile note(QString::fromLatin1(chosen_exit_file_name));
     ASSERT_TRUE(note.open(QIODevice::ReadOnly));
     EXPECT_EQ(note.readAll().toLong(), static_cast<long>(QCoreApplication::applicationPid()));
     note.close();
@@ -161,8 +213,9 @@ TEST_F(LockDown, QuitRestartsTheShellAndClosesFromEveryLayout) {
     window.reset();
     start();
     ASSERT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Animateur"));
-    window->Identification_bouton_quitter_logicielClick();
+    quit_as("animateur", "kalimo");
     EXPECT_FALSE(window->isVisible());
+    note.remove();
 }
 
 TEST_F(LockDown, TheHeartbeatWritesTodayAndTheSecondsSinceMidnight) {
@@ -265,8 +318,12 @@ TEST_F(LockDown, TheKeyboardIsHeldWhileLockedOnlyAndTakenAgainByEachTick) {
     EXPECT_TRUE(window->locked());
     EXPECT_TRUE(system.keyboard_held) << "the welcome screen after the session takes it again";
 
+    add_user("animateur", "kalimo", 3);
+    id()->Identification_labeledit_identifiant->setText(QStringLiteral("animateur"));
+    id()->Identification_labeledit_mot_de_passe->setText(QStringLiteral("kalimo"));
     window->Identification_bouton_quitter_logicielClick();
     EXPECT_FALSE(system.keyboard_held) << "staff's quit gives it back";
+    QFile::remove(QString::fromLatin1(chosen_exit_file_name));
 }
 
 TEST_F(LockDown, ALockAnotherProgramMovedHidOrMinimisedIsPutBackAndASteadyTickChangesNothing) {

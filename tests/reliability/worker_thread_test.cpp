@@ -261,3 +261,95 @@ TEST_F(ThreadedSignIn, ALateAnswerForAScreenThatIsGoneIsDropped) {
     EXPECT_TRUE(window->locked());
     EXPECT_EQ(db->count("tab_resa"), 0);
 }
+
+// The staff chord's buttons ask the worker who is typed in the sign-in fields: a visitor is refused
+// when the answer comes, staff's command runs then.
+TEST_F(ThreadedStation, ThePowerButtonsWaitForTheLookupAndActOnlyForStaff) {
+    add_user("animateur", "kalimo", 3);
+    QPushButton* shut_down = id()->Identification_bouton_arret_poste;
+    for (const auto& [login, password] : {std::pair{"mdurand", "soleil"}, std::pair{"animateur", "kalimo"}}) {
+        id()->Identification_labeledit_identifiant->setText(QString::fromLatin1(login));
+        id()->Identification_labeledit_mot_de_passe->setText(QString::fromLatin1(password));
+        shut_down->click();
+        ASSERT_TRUE(wait_for([&] { return shut_down->isEnabled(); }));
+    }
+    EXPECT_EQ(messages, (std::vector<QString>{QStringLiteral("Identifiant ou mot de passe incorrect")}));
+    EXPECT_EQ(system.commands, std::vector<std::string>{"shutdown /s /f"});
+}
+
+namespace {
+
+// Every kind of screen the start can lead to, once with the worker inline and once on its thread:
+// the lock the threaded station shows while it asks must leave no trace on a screen of another kind.
+class ThreadedScreens : public StationTest {
+  protected:
+    struct Screen {
+        std::vector<bool> panels;
+        QString title;
+        QSize size;
+        bool locked = false;
+        bool sign_in_enabled = false;
+    };
+    Screen screen_with(WorkerMode mode) {
+        window = std::make_unique<Tlogiciel>(mode);
+        window->Timer3.blockSignals(true);
+        window->show();
+        // The answers, and what their screens ask in turn, come back before the screen is read.
+        for (int round = 0; round < 4; ++round) {
+            window->worker().drain();
+            window->worker().deliver_results();
+            QCoreApplication::processEvents();
+        }
+        Screen s{{window->identification()->isVisible(), window->renseignement()->isVisible(),
+                  window->inscription()->isVisible(), window->compteur_temps()->isVisible(),
+                  window->parametrage()->isVisible()},
+                 window->windowTitle(),
+                 window->size(),
+                 window->locked(),
+                 id()->group_box_Identification->isEnabled()};
+        window.reset();
+        return s;
+    }
+};
+
+} // namespace
+
+TEST_F(ThreadedScreens, EveryStartLeadsToTheSameScreenWithTheWorkerOnItsThread) {
+    REQUIRE_SERVER();
+    with_database();
+    add_room();
+    const std::string unreachable = db->name() + "\r\n127.0.0.2\r\nkalimo_poste\r\nposte";
+    const std::string reachable = folder.read_file("Configuration_Base_de_donnee.init");
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+    };
+    const std::vector<Case> cases = {
+        {"a visitor station", [] {}},
+        {"a staff station", [&] { db->exec("UPDATE tab_computer SET usage_computer=2"); }},
+        {"a usage the station does not know", [&] { db->exec("UPDATE tab_computer SET usage_computer=3"); }},
+        {"a station not identified", [&] { db->exec("UPDATE tab_computer SET usage_computer=0"); }},
+        {"a set-up station without its server",
+         [&] { folder.write_file("Configuration_Base_de_donnee.init", unreachable); }},
+        {"no station file and no server",
+         [&] {
+             folder.write_file("Configuration_Base_de_donnee.init", unreachable);
+             folder.write_file("Configuration_Poste_MAC.init", "");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db->exec("UPDATE tab_computer SET usage_computer=1");
+        folder.write_file("Configuration_Base_de_donnee.init", reachable);
+        folder.write_file("Configuration_Poste_MAC.init", kMac);
+        c.arrange();
+        const Screen inline_screen = screen_with(WorkerMode::Inline);
+        const Screen threaded_screen = screen_with(WorkerMode::Thread);
+        EXPECT_EQ(threaded_screen.panels, inline_screen.panels);
+        EXPECT_EQ(threaded_screen.title, inline_screen.title);
+        EXPECT_EQ(threaded_screen.size, inline_screen.size);
+        EXPECT_EQ(threaded_screen.locked, inline_screen.locked);
+        EXPECT_EQ(threaded_screen.sign_in_enabled, inline_screen.sign_in_enabled);
+    }
+    EXPECT_TRUE(errors.empty());
+}
