@@ -10,7 +10,6 @@
 #include <shellapi.h>
 
 #include <cstdint>
-#include <deque>
 #include <iterator>
 #include <map>
 #include <string>
@@ -41,7 +40,7 @@ struct Watched {
     std::uint64_t created = 0;
     std::uint32_t session = 0;
     std::int64_t suspended_since = -1;
-    std::deque<std::int64_t> starts;
+    std::int64_t last_start = -1; // when the service last started it (the tick count)
 };
 
 void watch(const std::wstring& program, const std::wstring& folder) {
@@ -50,7 +49,7 @@ void watch(const std::wstring& program, const std::wstring& folder) {
         const std::uint32_t console = console_session();
         for (const StationProcess& found : station_processes(program)) {
             if (found.session == console && watched.count(found.pid) == 0) {
-                watched[found.pid] = Watched{found.create_time, found.session, -1, {}};
+                watched[found.pid] = Watched{found.create_time, found.session, -1, -1};
             }
         }
         const auto now = static_cast<std::int64_t>(GetTickCount64());
@@ -71,10 +70,9 @@ void watch(const std::wstring& program, const std::wstring& folder) {
             } else {
                 entry.suspended_since = -1;
             }
-            while (!entry.starts.empty() && now - entry.starts.front() > 60000) {
-                entry.starts.pop_front();
+            if (entry.last_start >= 0) {
+                observed.since_start_ms = now - entry.last_start;
             }
-            observed.recent_starts = static_cast<int>(entry.starts.size());
             switch (next_step(observed)) {
             case GuardStep::Watch:
                 next[pid] = entry;
@@ -85,11 +83,12 @@ void watch(const std::wstring& program, const std::wstring& folder) {
                 break;
             case GuardStep::Start: {
                 const std::uint32_t started = start_as_session_user(entry.session, program, folder);
-                if (started != 0) {
-                    Watched again{process_creation(started), entry.session, -1, entry.starts};
-                    again.starts.push_back(now);
-                    next[started] = again;
+                if (started == 0) {
+                    entry.last_start = now; // tried again after the spacing
+                    next[pid] = entry;
+                    break;
                 }
+                next[started] = Watched{process_creation(started), entry.session, -1, now};
                 break;
             }
             case GuardStep::Forget:
