@@ -1,8 +1,6 @@
 #include "app/lockdown.h"
-#include "fonction/config_files.h"
 #include "tests/support/station_fixture.h"
 
-#include <QFile>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -148,12 +146,7 @@ TEST_F(LockDown, QuitRestartsTheShellAndClosesFromEveryLayout) {
     EXPECT_EQ(system.commands, std::vector<std::string>{"start c://Windows//explorer.exe"});
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->Timer_premier_plan_application.isActive());
-    // The guard is told the quit was staff's, by this very process.
-    QFile note(QString::fromLatin1(chosen_exit_file_name));
-    ASSERT_TRUE(note.open(QIODevice::ReadOnly));
-    EXPECT_EQ(note.readAll().toLong(), static_cast<long>(QCoreApplication::applicationPid()));
-    note.close();
-    note.remove();
+    EXPECT_EQ(system.guard_requests, std::vector<GuardRequest>{GuardRequest::StaffQuit});
 
     // Staff station, windowed.
     system.commands.clear();
