@@ -189,11 +189,19 @@ struct GuardChannel::Pipe {
 
     // Waits for the next client: the event is signalled once one is connected.
     void listen() {
-        ResetEvent(event);
-        overlapped = OVERLAPPED{};
-        overlapped.hEvent = event;
-        if (!ConnectNamedPipe(handle, &overlapped) && GetLastError() == ERROR_PIPE_CONNECTED) {
-            SetEvent(event);
+        for (int tries = 0; tries < 3; ++tries) {
+            ResetEvent(event);
+            overlapped = OVERLAPPED{};
+            overlapped.hEvent = event;
+            ConnectNamedPipe(handle, &overlapped);
+            const DWORD error = GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) {
+                SetEvent(event);
+            }
+            if (error == ERROR_IO_PENDING || error == ERROR_PIPE_CONNECTED) {
+                return;
+            }
+            DisconnectNamedPipe(handle); // a client that came and went already
         }
     }
     void let_go() {
@@ -218,6 +226,9 @@ bool GuardChannel::open() {
     if (pipe_->handle != INVALID_HANDLE_VALUE) {
         return true;
     }
+    if (pipe_->event == nullptr && (pipe_->event = CreateEventW(nullptr, TRUE, FALSE, nullptr)) == nullptr) {
+        return false;
+    }
     // Owned by the system; the system and the administrators have every right, an interactive
     // user may read and write but not add an instance (FILE_CREATE_PIPE_INSTANCE is left out).
     PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -234,9 +245,6 @@ bool GuardChannel::open() {
     LocalFree(descriptor);
     if (pipe_->handle == INVALID_HANDLE_VALUE) {
         return false;
-    }
-    if (pipe_->event == nullptr) {
-        pipe_->event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     }
     pipe_->listen();
     return true;
