@@ -261,8 +261,15 @@ bool read_identity(pid_t pid, Identity& who) {
     }
     std::string environ_text;
     if (!have_uid || !have_gid ||
-        !read_whole(proc_path(pid, "environ"), environ_text, most_environment_bytes)) {
+        (!read_whole(proc_path(pid, "environ"), environ_text, most_environment_bytes) &&
+         environ_text.size() <= most_environment_bytes)) {
         return false;
+    }
+    // A larger environment, which the visitor can give the session, keeps its first entries: the
+    // station is watched all the same.
+    if (environ_text.size() > most_environment_bytes) {
+        const std::size_t cut = environ_text.rfind('\0', most_environment_bytes - 1);
+        environ_text.resize(cut == std::string::npos ? 0 : cut + 1);
     }
     std::size_t begin = 0;
     while (begin < environ_text.size()) {
@@ -396,7 +403,7 @@ bool ProcessHandle::ended() const {
         return true;
     }
     pollfd ready{fd_, POLLIN, 0};
-    return poll(&ready, 1, 0) != 0;
+    return poll(&ready, 1, 0) > 0;
 }
 
 void ProcessHandle::kill() const {
