@@ -3,7 +3,6 @@
 #include "session/identification.h"
 #include "session/sessions.h"
 #include "app/logiciel.h"
-#include "fonction/config_files.h"
 #include "registration/inscription.h"
 #include "session/compteur_temps.h"
 #include "session/renseignement.h"
@@ -178,7 +177,7 @@ void Tlogiciel::Identification_bouton_quitter_logicielClick() {
         set_stay_on_top(false);
         Timer_premier_plan_application.stop();
         release_lock();
-        write_chosen_exit(static_cast<long>(QCoreApplication::applicationPid()));
+        platform_.ask_guard(GuardRequest::StaffQuit);
         station.close_allowed = 1;
         close();
     });

@@ -680,7 +680,7 @@ void Tlogiciel::stop_lockdown() {
 }
 
 void Tlogiciel::quit() {
-    write_chosen_exit(static_cast<long>(QCoreApplication::applicationPid()));
+    platform_.ask_guard(GuardRequest::StaffQuit);
     station.close_allowed = 1;
     close();
 }

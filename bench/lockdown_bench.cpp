@@ -108,6 +108,7 @@ class ListingOnly : public Platform {
     void release_keyboard(void*) override {}
     bool desktop_lockable() override { return true; }
     std::uintptr_t top_window(void*) override { return 0; }
+    GuardAnswer ask_guard(GuardRequest) override { return GuardAnswer::NoGuard; }
     long snapshots = 0;
     std::size_t entries = 0;
 

@@ -10,7 +10,6 @@
 const char* const database_file_name = "Configuration_Base_de_donnee.init";
 const char* const server_authority_file_name = "Autorite_Base_de_donnee.pem";
 const char* const station_file_name = "Configuration_Poste_MAC.init";
-const char* const chosen_exit_file_name = "Arret_demande.init";
 
 namespace {
 
@@ -144,11 +143,4 @@ bool server_authority_present() {
         return true;
     }
     return errno != ENOENT;
-}
-
-void write_chosen_exit(long process_id) {
-    File file(chosen_exit_file_name, "wb");
-    if (file.handle != nullptr) {
-        std::fprintf(file.handle, "%ld", process_id);
-    }
 }

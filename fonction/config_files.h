@@ -23,8 +23,3 @@ void write_database_file(const char* database_name, const char* database_host, c
 // mac_status: 0 when the stored MAC is the MAC of one of this computer's adapters, 1 otherwise.
 void read_station_file(FixedText<20>& station_mac, int& mac_status);
 void write_station_file(const char* mac);
-
-// Staff ended the station on purpose (the quit button, "Installer plus tard"): the note, holding
-// the station's process number, tells the guard beside it not to start the station again.
-extern const char* const chosen_exit_file_name; // "Arret_demande.init"
-void write_chosen_exit(long process_id);

@@ -7,10 +7,10 @@ GuardStep next_step(const StationWatch& watch) {
     case StationSeen::Stopped:
         return watch.stopped_ms >= stopped_grace_ms ? GuardStep::End : GuardStep::Watch;
     case StationSeen::Gone:
-        if (watch.chosen_exit || !watch.desktop_alive || watch.recent_starts >= most_starts_per_minute) {
+        if (watch.chosen_exit || !watch.desktop_alive) {
             return GuardStep::Forget;
         }
-        return GuardStep::Start;
+        return watch.since_start_ms >= restart_spacing_ms ? GuardStep::Start : GuardStep::Watch;
     }
     return GuardStep::Watch;
 }

@@ -3,18 +3,19 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 
 enum class StationSeen {
     Running, // running and scheduled
-    Stopped, // stopped (a signal, a debugger) or suspended
+    Stopped, // stopped (a signal, a debugger, a frozen control group) or suspended
     Gone,    // the process has ended, however
 };
 
 enum class GuardStep {
-    Watch,  // nothing to do yet
+    Watch,  // nothing to do yet (a gone station may be waiting for its next start)
     End,    // end the stopped station; it is started again once it is gone
     Start,  // start the station again, as the same account in the same desktop session
-    Forget, // stop watching it: staff quit, the desktop session ended, or it cannot stay up
+    Forget, // stop watching it: staff quit, or the desktop session ended
 };
 
 struct StationWatch {
@@ -25,15 +26,17 @@ struct StationWatch {
     bool chosen_exit = false;
     // The desktop session the station ran in is still there.
     bool desktop_alive = true;
-    // How many times the guard started this station again in the last minute.
-    int recent_starts = 0;
+    // How long ago the guard last started this station, in milliseconds; one it never started
+    // counts as started long ago.
+    std::int64_t since_start_ms = std::numeric_limits<std::int64_t>::max();
 };
 
 // A station stopped this long is ended: a moment's stop (a debugger's step, the system's own
 // freeze of a process) is let be.
 constexpr std::int64_t stopped_grace_ms = 500;
-// A station that keeps ending as soon as it starts (no display, a broken installation) is not
-// started again for ever.
-constexpr int most_starts_per_minute = 10;
+// A station that keeps ending as soon as it starts (no display yet, a broken installation, a
+// visitor's loop) is started again at most this often; while its desktop lives it is never given
+// up, and one that ran a while is started again at once.
+constexpr std::int64_t restart_spacing_ms = 2000;
 
 GuardStep next_step(const StationWatch& watch);

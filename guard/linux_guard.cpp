@@ -1,30 +1,27 @@
 // kalimo-guard: the supervisor beside the stations of this computer, run as root by its system unit.
 // It finds every running station by its program file, remembers who runs it (account, groups,
-// environment, desktop session) and, when a station ends in any way but staff's choice or stays
+// environment) and what tells that its desktop session lives (the login session of the first
+// station, the X server's process), and, when a station ends in any way but staff's choice or stays
 // stopped, starts it again as that same account in that same desktop session. It never runs
 // anything as root and never acts on what a visitor could write: the station's identity comes from
 // the kernel, the chosen-exit note from the station folder, which only the station's group writes.
+// What the kernel no longer shows (a station's login session, one that ended while no guard ran)
+// is kept in a root-only file under /run, so that a restart or an upgrade of the guard takes the
+// running stations back into its watch.
 #include "guard/guard_rules.h"
+#include "guard/linux_guard_system.h"
 
-#include <grp.h>
+#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <deque>
-#include <dirent.h>
-#include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <map>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,8 +30,10 @@ namespace {
 
 constexpr const char* station_program = KALIMO_STATION_PROGRAM;
 constexpr const char* station_folder = KALIMO_STATION_FOLDER;
-constexpr const char* unset_session = "4294967295";
-constexpr std::size_t most_environment_bytes = 256 * 1024;
+constexpr const char* state_folder = "/run/kalimo-guard";
+constexpr const char* state_file = "/run/kalimo-guard/stations";
+constexpr const char* state_header = "kalimo-guard stations 1";
+constexpr std::size_t most_state_bytes = 16 * 1024 * 1024;
 constexpr auto poll_interval = std::chrono::milliseconds(200);
 
 volatile std::sig_atomic_t stopping = 0;
@@ -49,215 +48,261 @@ std::int64_t now_ms() {
         .count();
 }
 
-std::string proc_path(pid_t pid, const char* entry) {
-    return "/proc/" + std::to_string(pid) + "/" + entry;
-}
-
-bool read_whole(const std::string& path, std::string& out, std::size_t limit) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
-    }
-    out.clear();
-    char buffer[4096];
-    while (out.size() < limit && in.read(buffer, sizeof buffer).gcount() > 0) {
-        out.append(buffer, static_cast<std::size_t>(in.gcount()));
-    }
-    return out.size() <= limit;
-}
-
-// The process's state letter and start time, from its stat line; false when it is gone. The
-// command name, in parentheses, may hold anything: the fields are counted from the last ')'.
-bool read_stat(pid_t pid, char& state, unsigned long long& start_time) {
-    std::string line;
-    if (!read_whole(proc_path(pid, "stat"), line, 4096)) {
-        return false;
-    }
-    const auto close = line.rfind(')');
-    if (close == std::string::npos) {
-        return false;
-    }
-    std::istringstream fields(line.substr(close + 1));
-    std::string field;
-    std::vector<std::string> after;
-    while (fields >> field && after.size() < 20) {
-        after.push_back(field);
-    }
-    if (after.size() < 20 || after[0].size() != 1) {
-        return false;
-    }
-    state = after[0][0];
-    start_time = std::strtoull(after[19].c_str(), nullptr, 10); // field 22 of the line
-    return true;
-}
-
-bool runs_station_program(pid_t pid) {
-    char target[4096];
-    const ssize_t length = readlink(proc_path(pid, "exe").c_str(), target, sizeof target - 1);
-    if (length <= 0) {
-        return false;
-    }
-    target[length] = '\0';
-    return std::strcmp(target, station_program) == 0;
-}
-
-std::vector<pid_t> running_pids() {
-    std::vector<pid_t> pids;
-    DIR* proc = opendir("/proc");
-    if (proc == nullptr) {
-        return pids;
-    }
-    while (dirent* entry = readdir(proc)) {
-        char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
-        if (pid > 0 && end != nullptr && *end == '\0') {
-            pids.push_back(static_cast<pid_t>(pid));
-        }
-    }
-    closedir(proc);
-    return pids;
-}
-
-// Who runs a station, read from the kernel's view of the process.
-struct Identity {
-    uid_t uid = 0;
-    gid_t gid = 0;
-    std::vector<gid_t> groups;
-    std::vector<std::string> environment;
-    std::string session;
-    std::string display;
+struct Watched {
+    ProcessMark process;
+    ProcessHandle handle; // not valid once the process is gone
+    Identity who;
+    std::string session;          // the first station's login session; empty when it had none
+    ProcessMark x_server;         // pid 0 when none was found
+    std::int64_t last_start = -1; // when the guard last started it (the monotonic clock's ms)
+    std::int64_t stopped_since = -1;
 };
 
-bool read_identity(pid_t pid, Identity& who) {
-    std::ifstream status(proc_path(pid, "status"));
-    std::string line;
-    bool have_uid = false;
-    bool have_gid = false;
-    while (std::getline(status, line)) {
-        std::istringstream fields(line);
-        std::string key;
-        fields >> key;
-        if (key == "Uid:") {
-            unsigned long real = 0;
-            have_uid = static_cast<bool>(fields >> real);
-            who.uid = static_cast<uid_t>(real);
-        } else if (key == "Gid:") {
-            unsigned long real = 0;
-            have_gid = static_cast<bool>(fields >> real);
-            who.gid = static_cast<gid_t>(real);
-        } else if (key == "Groups:") {
-            unsigned long group = 0;
-            while (fields >> group) {
-                who.groups.push_back(static_cast<gid_t>(group));
-            }
-        }
-    }
-    std::string environ_text;
-    if (!have_uid || !have_gid ||
-        !read_whole(proc_path(pid, "environ"), environ_text, most_environment_bytes)) {
-        return false;
-    }
-    std::size_t begin = 0;
-    while (begin < environ_text.size()) {
-        const std::size_t end = environ_text.find('\0', begin);
-        const std::string entry =
-            environ_text.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-        if (entry.find('=') != std::string::npos) {
-            who.environment.push_back(entry);
-            if (entry.compare(0, 8, "DISPLAY=") == 0) {
-                who.display = entry.substr(8);
-            }
-        }
-        if (end == std::string::npos) {
-            break;
-        }
-        begin = end + 1;
-    }
-    read_whole(proc_path(pid, "sessionid"), who.session, 32);
-    return true;
+void log(const std::string& what, const Watched& station) {
+    std::fprintf(stderr, "kalimo-guard: %s (process %ld, account %lu)\n", what.c_str(),
+                 static_cast<long>(station.process.pid), static_cast<unsigned long>(station.who.uid));
 }
 
-// The desktop session is still there: another process of the same login session lives, and the
-// X display's socket (a local display) still exists.
-bool desktop_alive(const Identity& who, pid_t gone) {
-    if (!who.display.empty() && who.display[0] == ':') {
-        const std::string number = who.display.substr(1, who.display.find('.') - 1);
-        struct stat socket_status {};
-        if (stat(("/tmp/.X11-unix/X" + number).c_str(), &socket_status) != 0) {
-            return false;
-        }
+// The desktop session lives while its login session has another process and its X server runs:
+// neither can be ended or faked by the visitor's account short of ending the desktop itself.
+bool desktop_alive(const Watched& station) {
+    if (station.session.empty() && station.x_server.pid == 0) {
+        return false; // nothing to follow: not a local desktop
     }
-    if (who.session.empty() || who.session == unset_session) {
-        return true; // no login session to follow: the display tells
-    }
-    for (pid_t pid : running_pids()) {
-        std::string session;
-        if (pid != gone && read_whole(proc_path(pid, "sessionid"), session, 32) && session == who.session) {
-            return true;
-        }
-    }
-    return false;
+    return (station.session.empty() || session_lives(station.session, station.process.pid)) &&
+           (station.x_server.pid == 0 || alive(station.x_server));
 }
 
 // The station left a note that staff ended it on purpose; the note is used once.
 bool chosen_exit(pid_t pid) {
     const std::string note = std::string(station_folder) + "/Arret_demande.init";
-    std::string text;
-    if (!read_whole(note, text, 32)) {
+    char text[32] = {};
+    std::FILE* in = std::fopen(note.c_str(), "rb");
+    if (in == nullptr) {
         return false;
     }
-    const bool ours = std::strtol(text.c_str(), nullptr, 10) == static_cast<long>(pid);
+    const std::size_t length = std::fread(text, 1, sizeof text - 1, in);
+    std::fclose(in);
+    text[length] = '\0';
+    const bool ours = std::strtol(text, nullptr, 10) == static_cast<long>(pid);
     if (ours) {
         std::remove(note.c_str());
     }
     return ours;
 }
 
-// Starts the station as the account that ran it; 0 when it could not be started.
-pid_t start_station(const Identity& who) {
-    const pid_t child = fork();
-    if (child != 0) {
-        return child < 0 ? 0 : child;
-    }
-    setsid();
-    const int null = open("/dev/null", O_RDWR);
-    if (null >= 0) {
-        dup2(null, 0);
-        dup2(null, 1);
-        dup2(null, 2);
-    }
-    close_range(3, ~0U, 0);
-    // The account's own rights, every one of them given up for good before anything is run.
-    if (setgroups(who.groups.size(), who.groups.data()) != 0 || setresgid(who.gid, who.gid, who.gid) != 0 ||
-        setresuid(who.uid, who.uid, who.uid) != 0 || getuid() != who.uid || geteuid() != who.uid ||
-        setuid(0) == 0) {
-        _exit(126);
-    }
-    if (chdir(station_folder) != 0 && chdir("/") != 0) {
-        _exit(126);
-    }
-    std::vector<char*> environment;
-    std::vector<std::string> copy = who.environment;
-    for (std::string& entry : copy) {
-        environment.push_back(entry.data());
-    }
-    environment.push_back(nullptr);
-    char name[] = "kalimo";
-    char* arguments[] = {name, nullptr};
-    execve(station_program, arguments, environment.data());
-    _exit(127);
+// --- The state kept across the guard's restarts: NUL-separated fields, written whole and renamed.
+
+void put(std::string& out, const std::string& field) {
+    out += field;
+    out += '\0';
 }
 
-struct Watched {
-    unsigned long long start_time = 0;
-    Identity who;
-    std::int64_t stopped_since = -1;
-    std::deque<std::int64_t> starts; // when the guard started this station's line, last minute
+std::string state_text(const std::map<pid_t, Watched>& watched) {
+    std::string out;
+    put(out, state_header);
+    for (const auto& [pid, station] : watched) {
+        put(out, "station");
+        for (unsigned long long number :
+             {static_cast<unsigned long long>(pid), station.process.start_time,
+              static_cast<unsigned long long>(station.x_server.pid), station.x_server.start_time,
+              static_cast<unsigned long long>(station.last_start + 1), // 0: never
+              static_cast<unsigned long long>(station.who.uid),
+              static_cast<unsigned long long>(station.who.gid),
+              static_cast<unsigned long long>(station.who.groups.size())}) {
+            put(out, std::to_string(number));
+        }
+        for (gid_t group : station.who.groups) {
+            put(out, std::to_string(group));
+        }
+        put(out, station.session);
+        put(out, std::to_string(station.who.environment.size()));
+        for (const std::string& entry : station.who.environment) {
+            put(out, entry);
+        }
+    }
+    return out;
+}
+
+// Reads the fields back, each checked; any fault drops the whole file.
+class StateReader {
+  public:
+    explicit StateReader(const std::string& text) : text_(text) {}
+
+    bool field(std::string& out) {
+        const std::size_t end = text_.find('\0', at_);
+        if (end == std::string::npos) {
+            return false;
+        }
+        out = text_.substr(at_, end - at_);
+        at_ = end + 1;
+        return true;
+    }
+    bool number(unsigned long long limit, unsigned long long& value) {
+        std::string text;
+        if (!field(text) || text.empty() || text.size() > 20 ||
+            text.find_first_not_of("0123456789") != std::string::npos) {
+            return false;
+        }
+        errno = 0;
+        value = std::strtoull(text.c_str(), nullptr, 10);
+        return errno == 0 && value <= limit;
+    }
+    bool done() const { return at_ == text_.size(); }
+
+  private:
+    const std::string& text_;
+    std::size_t at_ = 0;
 };
 
-void log(const char* what, pid_t pid, const Identity& who) {
-    std::fprintf(stderr, "kalimo-guard: %s (process %ld, account %lu)\n", what, static_cast<long>(pid),
-                 static_cast<unsigned long>(who.uid));
+bool parse_station(StateReader& in, Watched& station) {
+    constexpr unsigned long long any = ~0ULL;
+    constexpr unsigned long long most_id = 0xFFFFFFFEULL;
+    unsigned long long pid = 0, x_pid = 0, last_start = 0, uid = 0, gid = 0, groups = 0, entries = 0;
+    if (!in.number(0x3FFFFFFF, pid) || pid == 0 || !in.number(any, station.process.start_time) ||
+        !in.number(0x3FFFFFFF, x_pid) || !in.number(any, station.x_server.start_time) ||
+        !in.number(0x7FFFFFFFFFFFFFFFULL, last_start) || !in.number(most_id, uid) || uid == 0 ||
+        !in.number(most_id, gid) || !in.number(65536, groups)) {
+        return false;
+    }
+    station.process.pid = static_cast<pid_t>(pid);
+    station.x_server.pid = static_cast<pid_t>(x_pid);
+    station.last_start = static_cast<std::int64_t>(last_start) - 1;
+    station.who.uid = static_cast<uid_t>(uid);
+    station.who.gid = static_cast<gid_t>(gid);
+    for (unsigned long long i = 0; i < groups; ++i) {
+        unsigned long long group = 0;
+        if (!in.number(most_id, group)) {
+            return false;
+        }
+        station.who.groups.push_back(static_cast<gid_t>(group));
+    }
+    if (!in.field(station.session) || station.session.find_first_not_of("0123456789") != std::string::npos ||
+        !in.number(65536, entries)) {
+        return false;
+    }
+    for (unsigned long long i = 0; i < entries; ++i) {
+        std::string entry;
+        if (!in.field(entry) || entry.find('=') == std::string::npos) {
+            return false;
+        }
+        if (entry.compare(0, 8, "DISPLAY=") == 0) {
+            station.who.display = entry.substr(8);
+        }
+        station.who.environment.push_back(std::move(entry));
+    }
+    return true;
+}
+
+// The folder is root's alone, or the state is neither read nor written.
+bool state_folder_ready() {
+    if (mkdir(state_folder, 0700) != 0 && errno != EEXIST) {
+        return false;
+    }
+    struct stat folder {};
+    return lstat(state_folder, &folder) == 0 && S_ISDIR(folder.st_mode) && folder.st_uid == 0 &&
+           (folder.st_mode & 077) == 0;
+}
+
+std::map<pid_t, Watched> read_state() {
+    std::map<pid_t, Watched> stations;
+    const int fd = open(state_file, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        return stations;
+    }
+    struct stat file {};
+    std::string text;
+    if (fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_uid == 0 && (file.st_mode & 077) == 0 &&
+        static_cast<std::size_t>(file.st_size) <= most_state_bytes) {
+        text.resize(static_cast<std::size_t>(file.st_size));
+        if (read(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+            text.clear();
+        }
+    }
+    close(fd);
+    StateReader in(text);
+    std::string field;
+    if (!in.field(field) || field != state_header) {
+        return stations;
+    }
+    while (!in.done()) {
+        Watched station;
+        if (!in.field(field) || field != "station" || !parse_station(in, station)) {
+            std::fprintf(stderr, "kalimo-guard: %s is damaged: not used\n", state_file);
+            return {};
+        }
+        const pid_t pid = station.process.pid;
+        stations.emplace(pid, std::move(station));
+    }
+    return stations;
+}
+
+void write_state(const std::string& text) {
+    const std::string temporary = std::string(state_file) + ".new";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return;
+    }
+    const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) == 0 && written) {
+        std::rename(temporary.c_str(), state_file);
+    }
+}
+
+// --- Watching.
+
+// Stations started meanwhile (by a login's autostart entry), or found at the guard's start, join
+// the watch. What the guard knew of one before its restart is taken back.
+void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& remembered) {
+    for (pid_t pid : running_pids()) {
+        char state = 0;
+        Watched station;
+        station.process.pid = pid;
+        if (watched.count(pid) != 0 || !runs_program(pid, station_program) ||
+            !read_stat(pid, state, station.process.start_time) || !read_identity(pid, station.who) ||
+            station.who.uid == 0) {
+            continue;
+        }
+        station.handle = ProcessHandle(station.process);
+        if (station.handle.ended()) {
+            continue;
+        }
+        const auto known = remembered.find(pid);
+        if (known != remembered.end() && known->second.process.start_time == station.process.start_time) {
+            station.session = known->second.session;
+            station.x_server = known->second.x_server;
+            station.last_start = known->second.last_start;
+            remembered.erase(known);
+        } else {
+            station.session = login_session(pid);
+            find_x_server(station.who.display, station.x_server);
+        }
+        log("watching a station, login session " + (station.session.empty() ? "none" : station.session) +
+                ", X server " + std::to_string(station.x_server.pid),
+            station);
+        watched.emplace(pid, std::move(station));
+    }
+}
+
+// Starts the station again; the new one is watched in its place.
+void start_again(std::map<pid_t, Watched>& next, Watched& gone, std::int64_t now) {
+    Watched again;
+    again.process.pid = start_as(gone.who, station_program, station_folder);
+    char state = 0;
+    if (again.process.pid == 0 || !read_stat(again.process.pid, state, again.process.start_time)) {
+        gone.last_start = now; // tried again after the spacing
+        const pid_t pid = gone.process.pid;
+        next.emplace(pid, std::move(gone));
+        return;
+    }
+    again.handle = ProcessHandle(again.process);
+    again.who = std::move(gone.who);
+    again.session = std::move(gone.session);
+    again.x_server = gone.x_server;
+    again.last_start = now;
+    log("station ended: started again", again);
+    const pid_t pid = again.process.pid;
+    next.emplace(pid, std::move(again));
 }
 
 } // namespace
@@ -271,86 +316,85 @@ int main() {
     stop.sa_handler = on_stop_signal;
     sigaction(SIGTERM, &stop, nullptr);
     sigaction(SIGINT, &stop, nullptr);
-    // The stations the guard starts are reaped by the kernel.
+    // The stations the guard starts stay its children until it reaps them, so that no other
+    // process can take their number before it holds their pidfd.
     struct sigaction children {};
-    children.sa_handler = SIG_IGN;
-    children.sa_flags = SA_NOCLDWAIT;
+    children.sa_handler = SIG_DFL;
     sigaction(SIGCHLD, &children, nullptr);
 
+    const bool keep_state = state_folder_ready();
+    if (!keep_state) {
+        std::fprintf(stderr, "kalimo-guard: %s is not root's alone: nothing is kept across restarts\n",
+                     state_folder);
+    }
+    std::map<pid_t, Watched> remembered = keep_state ? read_state() : std::map<pid_t, Watched>{};
     std::map<pid_t, Watched> watched;
-    while (stopping == 0) {
-        // Stations started meanwhile (by a login's autostart entry) join the watch.
-        for (pid_t pid : running_pids()) {
-            if (watched.count(pid) != 0 || !runs_station_program(pid)) {
-                continue;
-            }
-            Watched entry;
-            char state = 0;
-            if (read_stat(pid, state, entry.start_time) && read_identity(pid, entry.who) &&
-                entry.who.uid != 0) {
-                log("watching a station", pid, entry.who);
-                watched.emplace(pid, std::move(entry));
-            }
+    find_stations(watched, remembered);
+    // Stations that ended while no guard ran are judged as if they had just ended.
+    for (auto& [pid, station] : remembered) {
+        if (watched.count(pid) == 0 && !alive(station.process)) {
+            log("a station ended while the guard was away", station);
+            watched.emplace(pid, std::move(station));
         }
+    }
+    remembered.clear();
+    std::string saved;
 
+    while (stopping == 0) {
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        find_stations(watched, remembered);
         const std::int64_t now = now_ms();
         std::map<pid_t, Watched> next;
-        for (auto& [pid, entry] : watched) {
+        for (auto& [pid, station] : watched) {
             StationWatch watch;
             char state = 0;
             unsigned long long start_time = 0;
-            if (!read_stat(pid, state, start_time) || start_time != entry.start_time || state == 'Z') {
+            if (station.handle.ended() || !read_stat(pid, state, start_time) ||
+                start_time != station.process.start_time || state == 'Z') {
                 watch.seen = StationSeen::Gone;
-            } else if (state == 'T' || state == 't') {
-                watch.seen = StationSeen::Stopped;
-                if (entry.stopped_since < 0) {
-                    entry.stopped_since = now;
-                }
-                watch.stopped_ms = now - entry.stopped_since;
-            } else {
-                entry.stopped_since = -1;
-            }
-            while (!entry.starts.empty() && now - entry.starts.front() > 60000) {
-                entry.starts.pop_front();
-            }
-            watch.recent_starts = static_cast<int>(entry.starts.size());
-            if (watch.seen == StationSeen::Gone) {
                 watch.chosen_exit = chosen_exit(pid);
-                watch.desktop_alive = desktop_alive(entry.who, pid);
+                watch.desktop_alive = desktop_alive(station);
+            } else if (state == 'T' || state == 't' || !frozen_in(pid).empty()) {
+                watch.seen = StationSeen::Stopped;
+                if (station.stopped_since < 0) {
+                    station.stopped_since = now;
+                }
+                watch.stopped_ms = now - station.stopped_since;
+            } else {
+                station.stopped_since = -1;
+            }
+            if (station.last_start >= 0) {
+                watch.since_start_ms = now - station.last_start;
             }
             switch (next_step(watch)) {
             case GuardStep::Watch:
-                next.emplace(pid, std::move(entry));
+                next.emplace(pid, std::move(station));
                 break;
             case GuardStep::End:
-                log("ending a stopped station", pid, entry.who);
-                kill(pid, SIGKILL);
-                next.emplace(pid, std::move(entry));
+                log("station stopped: ended", station);
+                move_to_roots(pid, frozen_in(pid));
+                station.handle.kill();
+                next.emplace(pid, std::move(station));
                 break;
-            case GuardStep::Start: {
-                const pid_t started = start_station(entry.who);
-                char started_state = 0;
-                Watched again;
-                again.who = std::move(entry.who);
-                again.starts = std::move(entry.starts);
-                again.starts.push_back(now);
-                // The new process's start time, once the kernel shows it.
-                if (started > 0) {
-                    for (int i = 0; i < 50 && !read_stat(started, started_state, again.start_time); ++i) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                    }
-                    log("station ended: started again", started, again.who);
-                    next.emplace(started, std::move(again));
-                }
+            case GuardStep::Start:
+                start_again(next, station, now);
                 break;
-            }
             case GuardStep::Forget:
-                log(watch.chosen_exit ? "station quit by staff" : "station not started again", pid,
-                    entry.who);
+                log(watch.chosen_exit ? "station quit by staff"
+                                      : "the desktop session ended: station not started again",
+                    station);
                 break;
             }
         }
         watched = std::move(next);
+        if (keep_state) {
+            std::string text = state_text(watched);
+            if (text != saved) {
+                write_state(text);
+                saved = std::move(text);
+            }
+        }
         std::this_thread::sleep_for(poll_interval);
     }
     return 0;

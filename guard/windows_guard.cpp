@@ -2,7 +2,8 @@
 // console session and starts one that was ended or suspended again as the console's user, in the
 // station folder. Installed by an administrator with its folder on the command line:
 //   sc create KalimoGuard binPath= "\"C:\Program Files\Kalimo\kalimo-guard.exe\" C:\Kalimo" start= auto
-// It runs the kalimo.exe that stands beside it, and nothing else.
+// It runs the kalimo.exe that stands beside it, and nothing else, and reads nothing a visitor can
+// write: staff's quit comes on its own named pipe, from the watched station's process alone.
 #include "guard/guard_rules.h"
 #include "guard/windows_guard_system.h"
 
@@ -10,7 +11,6 @@
 #include <shellapi.h>
 
 #include <cstdint>
-#include <deque>
 #include <iterator>
 #include <map>
 #include <string>
@@ -41,25 +41,58 @@ struct Watched {
     std::uint64_t created = 0;
     std::uint32_t session = 0;
     std::int64_t suspended_since = -1;
-    std::deque<std::int64_t> starts;
+    std::int64_t last_start = -1; // when the service last started it (the tick count)
+    bool quit_by_staff = false;
 };
+
+// A request honoured only from the watched station's own process: another program of the
+// visitor's may connect to the pipe, but it is not the station.
+bool honour(const ChannelRequest& request, std::map<std::uint32_t, Watched>& watched) {
+    const auto station = watched.find(request.pid);
+    if (station == watched.end() || station->second.created != request.created) {
+        return false;
+    }
+    switch (request.request) {
+    case GuardRequest::StaffQuit:
+        station->second.quit_by_staff = true;
+        return true;
+    }
+    return false;
+}
 
 void watch(const std::wstring& program, const std::wstring& folder) {
     std::map<std::uint32_t, Watched> watched;
-    while (WaitForSingleObject(stop_event, 200) == WAIT_TIMEOUT) {
+    GuardChannel channel;
+    std::int64_t next_pass = 0;
+    while (true) {
+        channel.open(); // again at every turn while another process holds the name
+        HANDLE waits[] = {stop_event, channel.ready()};
+        const DWORD woke = WaitForMultipleObjects(waits[1] != nullptr ? 2 : 1, waits, FALSE, 200);
+        if (woke == WAIT_OBJECT_0) {
+            break;
+        }
+        ChannelRequest request;
+        if (woke == WAIT_OBJECT_0 + 1 && channel.take(request)) {
+            channel.answer(honour(request, watched));
+        }
+        // However many clients knock, the stations are looked at every 200 ms, and no more often.
+        const auto now = static_cast<std::int64_t>(GetTickCount64());
+        if (now < next_pass) {
+            continue;
+        }
+        next_pass = now + 200;
         const std::uint32_t console = console_session();
         for (const StationProcess& found : station_processes(program)) {
             if (found.session == console && watched.count(found.pid) == 0) {
-                watched[found.pid] = Watched{found.create_time, found.session, -1, {}};
+                watched[found.pid] = Watched{found.create_time, found.session, -1, -1, false};
             }
         }
-        const auto now = static_cast<std::int64_t>(GetTickCount64());
         std::map<std::uint32_t, Watched> next;
         for (auto& [pid, entry] : watched) {
             StationWatch observed;
             if (!process_alive(pid, entry.created)) {
                 observed.seen = StationSeen::Gone;
-                observed.chosen_exit = take_chosen_exit(folder, pid);
+                observed.chosen_exit = entry.quit_by_staff;
                 observed.desktop_alive =
                     entry.session == console_session() && session_has_user(entry.session);
             } else if (process_suspended(pid, entry.created)) {
@@ -71,10 +104,9 @@ void watch(const std::wstring& program, const std::wstring& folder) {
             } else {
                 entry.suspended_since = -1;
             }
-            while (!entry.starts.empty() && now - entry.starts.front() > 60000) {
-                entry.starts.pop_front();
+            if (entry.last_start >= 0) {
+                observed.since_start_ms = now - entry.last_start;
             }
-            observed.recent_starts = static_cast<int>(entry.starts.size());
             switch (next_step(observed)) {
             case GuardStep::Watch:
                 next[pid] = entry;
@@ -85,11 +117,12 @@ void watch(const std::wstring& program, const std::wstring& folder) {
                 break;
             case GuardStep::Start: {
                 const std::uint32_t started = start_as_session_user(entry.session, program, folder);
-                if (started != 0) {
-                    Watched again{process_creation(started), entry.session, -1, entry.starts};
-                    again.starts.push_back(now);
-                    next[started] = again;
+                if (started == 0) {
+                    entry.last_start = now; // tried again after the spacing
+                    next[pid] = entry;
+                    break;
                 }
+                next[started] = Watched{process_creation(started), entry.session, -1, now, false};
                 break;
             }
             case GuardStep::Forget:

@@ -1,15 +1,16 @@
 #include "guard/windows_guard_system.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <userenv.h>
 #include <winternl.h>
 #include <wtsapi32.h>
 
-#include <cstdlib>
+#include "platform/windows/guard_pipe.h"
+
 #include <cwctype>
 #include <iterator>
-#include <cstdio>
 #include <memory>
 
 namespace {
@@ -111,15 +112,12 @@ bool process_suspended(std::uint32_t pid, std::uint64_t create_time) {
         const auto* process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer.data() + offset);
         if (reinterpret_cast<std::uintptr_t>(process->UniqueProcessId) == pid) {
             const auto* threads = reinterpret_cast<const SYSTEM_THREAD_INFORMATION*>(process + 1);
-            if (process->NumberOfThreads == 0) {
-                return false;
-            }
             for (ULONG i = 0; i < process->NumberOfThreads; ++i) {
-                if (threads[i].ThreadState != 5 || threads[i].WaitReason != 5) {
-                    return false;
+                if (threads[i].ThreadState == 5 && threads[i].WaitReason == 5) {
+                    return true;
                 }
             }
-            return true;
+            return false;
         }
         if (process->NextEntryOffset == 0) {
             break;
@@ -184,19 +182,101 @@ std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& p
     return started.dwProcessId;
 }
 
-bool take_chosen_exit(const std::wstring& folder, std::uint32_t pid) {
-    const std::wstring note = folder + L"\\Arret_demande.init";
-    std::FILE* in = _wfopen(note.c_str(), L"rb");
-    if (in == nullptr) {
+struct GuardChannel::Pipe {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr;
+    OVERLAPPED overlapped{};
+
+    // Waits for the next client: the event is signalled once one is connected.
+    void listen() {
+        for (int tries = 0; tries < 3; ++tries) {
+            ResetEvent(event);
+            overlapped = OVERLAPPED{};
+            overlapped.hEvent = event;
+            ConnectNamedPipe(handle, &overlapped);
+            const DWORD error = GetLastError();
+            if (error == ERROR_PIPE_CONNECTED) {
+                SetEvent(event);
+            }
+            if (error == ERROR_IO_PENDING || error == ERROR_PIPE_CONNECTED) {
+                return;
+            }
+            DisconnectNamedPipe(handle); // a client that came and went already
+        }
+    }
+    void let_go() {
+        DisconnectNamedPipe(handle);
+        listen();
+    }
+};
+
+GuardChannel::GuardChannel() : pipe_(std::make_unique<Pipe>()) {}
+
+GuardChannel::~GuardChannel() {
+    if (pipe_->handle != INVALID_HANDLE_VALUE) {
+        CancelIo(pipe_->handle);
+        CloseHandle(pipe_->handle);
+    }
+    if (pipe_->event != nullptr) {
+        CloseHandle(pipe_->event);
+    }
+}
+
+bool GuardChannel::open() {
+    if (pipe_->handle != INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    if (pipe_->event == nullptr && (pipe_->event = CreateEventW(nullptr, TRUE, FALSE, nullptr)) == nullptr) {
         return false;
     }
-    char text[32] = {};
-    const std::size_t length = std::fread(text, 1, sizeof text - 1, in);
-    std::fclose(in);
-    text[length] = '\0';
-    if (std::strtol(text, nullptr, 10) != static_cast<long>(pid)) {
+    // Owned by the system; the system and the administrators have every right, an interactive
+    // user may read and write but not add an instance (FILE_CREATE_PIPE_INSTANCE is left out).
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"O:SYG:SYD:P(A;;GA;;;SY)(A;;GA;;;BA)(A;;0x12008b;;;IU)", SDDL_REVISION_1, &descriptor,
+            nullptr)) {
         return false;
     }
-    DeleteFileW(note.c_str());
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    pipe_->handle = CreateNamedPipeW(
+        guard_pipe::name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+        PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1,
+        guard_pipe::most_message_bytes, guard_pipe::most_message_bytes, 0, &attributes);
+    LocalFree(descriptor);
+    if (pipe_->handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    pipe_->listen();
     return true;
+}
+
+void* GuardChannel::ready() const {
+    return pipe_->handle == INVALID_HANDLE_VALUE ? nullptr : pipe_->event;
+}
+
+bool GuardChannel::take(ChannelRequest& request) {
+    ULONG pid = 0;
+    char word[guard_pipe::most_message_bytes] = {};
+    long length = -1;
+    if (GetNamedPipeClientProcessId(pipe_->handle, &pid) && (request.created = process_creation(pid)) != 0 &&
+        (length = guard_pipe::transfer(pipe_->handle, false, word, sizeof word,
+                                       guard_pipe::service_wait_ms)) > 0 &&
+        guard_pipe::request_for(std::string(word, static_cast<std::size_t>(length)), request.request)) {
+        request.pid = pid;
+        return true;
+    }
+    pipe_->let_go();
+    return false;
+}
+
+void GuardChannel::answer(bool done) {
+    std::string word = done ? guard_pipe::done : guard_pipe::refused;
+    if (guard_pipe::transfer(pipe_->handle, true, word.data(), static_cast<DWORD>(word.size()),
+                             guard_pipe::service_wait_ms) > 0) {
+        // Letting go at once would drop the answer unread: wait (a bounded time) for the client
+        // to close its end.
+        char rest[guard_pipe::most_message_bytes];
+        guard_pipe::transfer(pipe_->handle, false, rest, sizeof rest, guard_pipe::service_wait_ms);
+    }
+    pipe_->let_go();
 }

@@ -1,8 +1,12 @@
 // What the Windows guard asks of the system: the stations running in a session, whether one is
-// suspended, the console's user, starting the station as that user, and staff's chosen-exit note.
+// suspended, the console's user, starting the station as that user, and the channel on which a
+// station tells the service that staff quit it.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +19,8 @@ struct StationProcess {
 // The processes whose program file is `program` (a full path, compared without regard to case).
 std::vector<StationProcess> station_processes(const std::wstring& program);
 
-// The process exists and every thread of it is suspended; false when it is gone or runs.
+// The process exists and a thread of it is suspended (one is enough: the visitor may suspend the
+// window's thread alone); false when it is gone or runs.
 bool process_suspended(std::uint32_t pid, std::uint64_t create_time);
 
 // When the process was created; 0 when it cannot be opened.
@@ -36,5 +41,33 @@ bool session_has_user(std::uint32_t session);
 std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& program,
                                     const std::wstring& folder);
 
-// Staff's note that the station with this process number was ended on purpose; used once.
-bool take_chosen_exit(const std::wstring& folder, std::uint32_t pid);
+// A request as the service received it, with the process that sent it as the system names it.
+struct ChannelRequest {
+    GuardRequest request = GuardRequest::StaffQuit;
+    std::uint32_t pid = 0;
+    std::uint64_t created = 0;
+};
+
+// The service's end of the stations' channel (platform/windows/guard_pipe.h): the pipe's first
+// instance, owned by the service, which users may connect to but not serve, and no remote client.
+class GuardChannel {
+  public:
+    GuardChannel();
+    ~GuardChannel();
+    GuardChannel(const GuardChannel&) = delete;
+    GuardChannel& operator=(const GuardChannel&) = delete;
+
+    // Creates the pipe; false while another process holds the name.
+    bool open();
+    // Signalled while a client is connected; null until the pipe is open.
+    void* ready() const;
+    // The connected client's request; false when the client cannot be named or says nothing the
+    // guard knows in time (it is then let go).
+    bool take(ChannelRequest& request);
+    // Answers the client taken, lets it go and waits for the next one.
+    void answer(bool done);
+
+  private:
+    struct Pipe;
+    std::unique_ptr<Pipe> pipe_;
+};

@@ -15,6 +15,18 @@ struct ProcessEntry {
     std::string exe_name; // executable file name only, as the system reports it
 };
 
+// What the station tells the guard beside it (kalimo-guard on Linux, the KalimoGuard service on
+// Windows). One request, one answer.
+enum class GuardRequest {
+    StaffQuit, // staff ended the station on purpose: it is not to be started again
+};
+
+enum class GuardAnswer {
+    Done,    // the guard took it
+    Refused, // the guard would not
+    NoGuard, // no guard the station trusts answered in time
+};
+
 struct LocalTime {
     int year = 1970;
     int month = 1; // 1..12
@@ -62,6 +74,10 @@ class Platform {
     // Whether a program may lock this desktop at all: false in a Wayland session, where an X
     // program can neither cover the screen nor hold the keyboard.
     virtual bool desktop_lockable() = 0;
+    // Tells the guard; waits at most a couple of seconds for its answer. On Linux staff's quit is
+    // a note in the station folder, which only the station's group writes; on Windows a request
+    // on the service's named pipe, which the service honours only from the station's process.
+    virtual GuardAnswer ask_guard(GuardRequest request) = 0;
 };
 
 // The platform in force. main() installs the system one; tests install a fake.

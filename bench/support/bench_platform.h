@@ -69,6 +69,7 @@ class BenchPlatform : public Platform {
     void release_keyboard(void*) override {}
     bool desktop_lockable() override { return true; }
     std::uintptr_t top_window(void*) override { return 0; }
+    GuardAnswer ask_guard(GuardRequest) override { return GuardAnswer::NoGuard; }
 
   private:
     long stepped_seconds = 0;

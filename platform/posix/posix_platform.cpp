@@ -355,6 +355,22 @@ class PosixPlatform final : public Platform {
         std::free(atom);
         return top;
     }
+
+    // kalimo-guard reads staff's note from the station folder, the working folder, which only the
+    // station's group may write.
+    GuardAnswer ask_guard(GuardRequest request) override {
+        switch (request) {
+        case GuardRequest::StaffQuit: {
+            std::FILE* note = std::fopen("Arret_demande.init", "wb");
+            if (note == nullptr) {
+                return GuardAnswer::NoGuard;
+            }
+            const bool written = std::fprintf(note, "%ld", static_cast<long>(getpid())) > 0;
+            return std::fclose(note) == 0 && written ? GuardAnswer::Done : GuardAnswer::NoGuard;
+        }
+        }
+        return GuardAnswer::Refused;
+    }
 };
 
 } // namespace

@@ -1,17 +1,21 @@
 // Windows implementation of the system seam: IP Helper for the adapters, Windows Sockets for the
 // host name and address, Toolhelp32 snapshots for the processes, the C runtime's system(), the tick
-// count for elapsed time, the taskbar's window for the notification area and a low-level keyboard
-// hook for the locked keyboard.
+// count for elapsed time, the taskbar's window for the notification area, a low-level keyboard
+// hook for the locked keyboard and the KalimoGuard service's named pipe for the guard.
 #include "platform/locked_keys.h"
 #include "platform/platform.h"
 
 #include <winsock2.h>
 #include <windows.h>
+#include <aclapi.h>
 #include <iphlpapi.h>
 #include <tlhelp32.h>
 
+#include "platform/windows/guard_pipe.h"
+
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -46,6 +50,21 @@ LRESULT CALLBACK locked_keyboard(int code, WPARAM message, LPARAM data) {
         }
     }
     return CallNextHookEx(nullptr, code, message, data);
+}
+
+// The pipe is the system's or the administrators': a visitor's program that took the name while
+// the service was away owns its pipe itself, and is not told anything.
+bool served_by_the_system(HANDLE pipe) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetSecurityInfo(pipe, SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+        return false;
+    }
+    const bool trusted = owner != nullptr && (IsWellKnownSid(owner, WinLocalSystemSid) != 0 ||
+                                              IsWellKnownSid(owner, WinBuiltinAdministratorsSid) != 0);
+    LocalFree(descriptor);
+    return trusted;
 }
 
 class WindowsPlatform final : public Platform {
@@ -176,6 +195,40 @@ class WindowsPlatform final : public Platform {
 
     // The station's own desktop: nothing on Windows stands between it and the screen.
     bool desktop_lockable() override { return true; }
+
+    GuardAnswer ask_guard(GuardRequest request) override {
+        // The server may only impersonate the station to identify it.
+        const DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+        HANDLE pipe = INVALID_HANDLE_VALUE;
+        for (int tries = 0; tries < 10 && pipe == INVALID_HANDLE_VALUE; ++tries) {
+            pipe = CreateFileW(guard_pipe::name, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
+                               flags, nullptr);
+            if (pipe == INVALID_HANDLE_VALUE &&
+                (GetLastError() != ERROR_PIPE_BUSY ||
+                 !WaitNamedPipeW(guard_pipe::name, guard_pipe::station_wait_ms / 10))) {
+                break;
+            }
+        }
+        if (pipe == INVALID_HANDLE_VALUE) {
+            return GuardAnswer::NoGuard;
+        }
+        GuardAnswer answer = GuardAnswer::NoGuard;
+        std::string word = guard_pipe::word_for(request);
+        char reply[guard_pipe::most_message_bytes] = {};
+        long length = -1;
+        if (served_by_the_system(pipe) &&
+            guard_pipe::transfer(pipe, true, word.data(), static_cast<DWORD>(word.size()),
+                                 guard_pipe::station_wait_ms) == static_cast<long>(word.size()) &&
+            (length = guard_pipe::transfer(pipe, false, reply, sizeof reply, guard_pipe::station_wait_ms)) >
+                0) {
+            const std::string said(reply, static_cast<std::size_t>(length));
+            answer = said == guard_pipe::done      ? GuardAnswer::Done
+                     : said == guard_pipe::refused ? GuardAnswer::Refused
+                                                   : GuardAnswer::NoGuard;
+        }
+        CloseHandle(pipe);
+        return answer;
+    }
 };
 
 } // namespace

@@ -1,8 +1,6 @@
 #include "app/lockdown.h"
-#include "fonction/config_files.h"
 #include "tests/support/station_fixture.h"
 
-#include <QFile>
 #include <QPushButton>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -185,7 +183,6 @@ TEST_F(LockDown, QuitIsStaffsAloneRestartsTheShellAndClosesFromEveryLayout) {
     start_visitor(1);
     add_user("mdurand", "soleil", 1);
     add_user("animateur", "kalimo", 3);
-    QFile note(QString::fromLatin1(chosen_exit_file_name));
     auto quit_as = [&](const char* login, const char* password) {
         id()->Identification_labeledit_identifiant->setText(QString::fromUtf8(login));
         id()->Identification_labeledit_mot_de_passe->setText(QString::fromUtf8(password));
@@ -195,17 +192,13 @@ TEST_F(LockDown, QuitIsStaffsAloneRestartsTheShellAndClosesFromEveryLayout) {
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->locked());
     EXPECT_TRUE(system.commands.empty());
-    EXPECT_FALSE(note.exists()) << "no quit for the guard to honour";
+    EXPECT_TRUE(system.guard_requests.empty()) << "no quit for the guard to honour";
 
     quit_as("animateur", "kalimo");
     EXPECT_EQ(system.commands, std::vector<std::string>{"start c://Windows//explorer.exe"});
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->Timer_premier_plan_application.isActive());
-    // The guard is told the quit was staff's, by this very process.
-    ASSERT_TRUE(note.open(QIODevice::ReadOnly));
-    EXPECT_EQ(note.readAll().toLong(), static_cast<long>(QCoreApplication::applicationPid()));
-    note.close();
-    note.remove();
+    EXPECT_EQ(system.guard_requests, std::vector<GuardRequest>{GuardRequest::StaffQuit});
 
     // Staff station, windowed.
     system.commands.clear();
@@ -215,7 +208,6 @@ TEST_F(LockDown, QuitIsStaffsAloneRestartsTheShellAndClosesFromEveryLayout) {
     ASSERT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Animateur"));
     quit_as("animateur", "kalimo");
     EXPECT_FALSE(window->isVisible());
-    note.remove();
 }
 
 TEST_F(LockDown, TheHeartbeatWritesTodayAndTheSecondsSinceMidnight) {
@@ -323,7 +315,6 @@ TEST_F(LockDown, TheKeyboardIsHeldWhileLockedOnlyAndTakenAgainByEachTick) {
     id()->Identification_labeledit_mot_de_passe->setText(QStringLiteral("kalimo"));
     window->Identification_bouton_quitter_logicielClick();
     EXPECT_FALSE(system.keyboard_held) << "staff's quit gives it back";
-    QFile::remove(QString::fromLatin1(chosen_exit_file_name));
 }
 
 TEST_F(LockDown, ALockAnotherProgramMovedHidOrMinimisedIsPutBackAndASteadyTickChangesNothing) {

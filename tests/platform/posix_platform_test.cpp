@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
@@ -366,27 +367,35 @@ TEST(LockedKeys, TheWindowsHookKeepsTheSystemsChordsAndLetsTypingThrough) {
 }
 
 TEST(GuardRules, WhatTheGuardDoesAboutAStationItWatches) {
+    constexpr std::int64_t never = std::numeric_limits<std::int64_t>::max();
     struct Case {
         StationSeen seen;
         std::int64_t stopped_ms;
         bool chosen_exit, desktop_alive;
-        int recent_starts;
+        std::int64_t since_start_ms;
         GuardStep step;
         const char* what;
     };
     const Case cases[] = {
-        {StationSeen::Running, 0, false, true, 0, GuardStep::Watch, "running"},
-        {StationSeen::Running, 0, false, true, 50, GuardStep::Watch, "running after many starts"},
-        {StationSeen::Stopped, 0, false, true, 0, GuardStep::Watch, "just stopped"},
-        {StationSeen::Stopped, stopped_grace_ms - 1, false, true, 0, GuardStep::Watch, "stopped a moment"},
+        {StationSeen::Running, 0, false, true, never, GuardStep::Watch, "running"},
+        {StationSeen::Running, 0, false, true, 0, GuardStep::Watch, "just started"},
+        {StationSeen::Stopped, 0, false, true, never, GuardStep::Watch, "just stopped"},
+        {StationSeen::Stopped, stopped_grace_ms - 1, false, true, never, GuardStep::Watch,
+         "stopped a moment"},
         {StationSeen::Stopped, stopped_grace_ms, false, true, 0, GuardStep::End, "stopped too long"},
-        {StationSeen::Stopped, 60000, false, false, 0, GuardStep::End,
+        {StationSeen::Stopped, 60000, false, false, never, GuardStep::End,
          "stopped, desktop gone: ended all the same"},
-        {StationSeen::Gone, 0, false, true, 0, GuardStep::Start, "killed or crashed"},
-        {StationSeen::Gone, 0, false, true, most_starts_per_minute - 1, GuardStep::Start, "ended again"},
-        {StationSeen::Gone, 0, true, true, 0, GuardStep::Forget, "staff's quit"},
-        {StationSeen::Gone, 0, false, false, 0, GuardStep::Forget, "the desktop session ended"},
-        {StationSeen::Gone, 0, false, true, most_starts_per_minute, GuardStep::Forget, "cannot stay up"},
+        {StationSeen::Gone, 0, false, true, never, GuardStep::Start,
+         "killed or crashed, never started by the guard"},
+        {StationSeen::Gone, 0, false, true, 60000, GuardStep::Start, "ran a while: at once"},
+        {StationSeen::Gone, 0, false, true, restart_spacing_ms, GuardStep::Start,
+         "ended again, spacing over"},
+        {StationSeen::Gone, 0, false, true, restart_spacing_ms - 1, GuardStep::Watch, "ended at once: waits"},
+        {StationSeen::Gone, 0, false, true, 0, GuardStep::Watch, "a visitor's loop: waits, never gives up"},
+        {StationSeen::Gone, 0, true, true, never, GuardStep::Forget, "staff's quit"},
+        {StationSeen::Gone, 0, true, true, 0, GuardStep::Forget, "staff's quit right after a start"},
+        {StationSeen::Gone, 0, false, false, never, GuardStep::Forget, "the desktop session ended"},
+        {StationSeen::Gone, 0, false, false, 0, GuardStep::Forget, "the desktop ended while waiting"},
     };
     for (const Case& c : cases) {
         StationWatch watch;
@@ -394,7 +403,7 @@ TEST(GuardRules, WhatTheGuardDoesAboutAStationItWatches) {
         watch.stopped_ms = c.stopped_ms;
         watch.chosen_exit = c.chosen_exit;
         watch.desktop_alive = c.desktop_alive;
-        watch.recent_starts = c.recent_starts;
+        watch.since_start_ms = c.since_start_ms;
         EXPECT_EQ(next_step(watch), c.step) << c.what;
     }
 }

@@ -60,6 +60,7 @@ class FakePlatform : public Platform {
     std::uintptr_t keyboard_window = 0;
     bool lockable = true;
     std::uintptr_t top = 0; // the window on top; 0: the system cannot tell
+    std::vector<GuardRequest> guard_requests;
 
     FakePlatform() { install_platform(this); }
     ~FakePlatform() override { install_platform(nullptr); }
@@ -117,6 +118,10 @@ class FakePlatform : public Platform {
     void release_keyboard(void*) override { keyboard_held = false; }
     bool desktop_lockable() override { return lockable; }
     std::uintptr_t top_window(void*) override { return top; }
+    GuardAnswer ask_guard(GuardRequest request) override {
+        guard_requests.push_back(request);
+        return GuardAnswer::Done;
+    }
 
     // Moves the monotonic clock on (the local time stays where the test put it).
     void advance(std::int64_t milliseconds) { monotonic += milliseconds; }

@@ -1,6 +1,7 @@
 // The Windows platform layer against a real Windows API (Wine in CI): the adapters and their MAC
 // texts, the host name and its address, the process snapshot and the shell killer the station
-// runs, the command interpreter, the clocks, the notification area and the locked keyboard's hook. Everything
+// runs, the command interpreter, the clocks, the notification area, the locked keyboard's hook, and
+// the guard's side: its stations and their threads, and the pipe the station asks it on. Everything
 // goes through the installed platform, as in the station; the system is asked directly only for the reference
 // values.
 //
@@ -15,6 +16,9 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <sddl.h>
+
+#include "platform/windows/guard_pipe.h"
 
 #include <cctype>
 #include <cstdint>
@@ -509,7 +513,7 @@ std::wstring widen(const std::string& text) {
     return std::wstring(text.begin(), text.end()); // the scratch paths are ASCII
 }
 
-CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_takes_staffs_note) {
+CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_starts_one_again) {
     const std::string sleeper = own_folder() + "\\kalimo_sleeper.exe";
     REQUIRE_MSG(file_exists(sleeper), "the helper " + sleeper + " is missing");
     const std::string scratch = make_scratch_folder("kalimo-guard");
@@ -526,6 +530,7 @@ CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_takes_staffs_n
     REQUIRE(start_copy(sleeper, scratch, 0, "kalimo.exe", running));
     REQUIRE(start_copy(sleeper, scratch, 1, "kalimo.exe", suspended));
     REQUIRE(start_copy(sleeper, scratch, 2, "kalimo_autre.exe", other));
+    // Its first thread alone, as a visitor would suspend the window's thread; the other runs on.
     CHECK(SuspendThread(suspended.info.hThread) != static_cast<DWORD>(-1));
 
     // Only the program the guard was given, by its full path in any case.
@@ -549,20 +554,8 @@ CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_takes_staffs_n
     CHECK(!process_suspended(running.info.dwProcessId, created));
     const bool seen_suspended =
         process_suspended(suspended.info.dwProcessId, process_creation(suspended.info.dwProcessId));
-    std::fprintf(stderr, "    a suspended process is %sseen suspended here\n", seen_suspended ? "" : "not ");
-
-    // Staff's note: taken once, and only for the process it names.
-    const std::wstring folder = widen(running.folder);
-    const std::string note = running.folder + "\\Arret_demande.init";
-    std::FILE* out = std::fopen(note.c_str(), "wb");
-    REQUIRE(out != nullptr);
-    std::fprintf(out, "%lu", static_cast<unsigned long>(running.info.dwProcessId));
-    std::fclose(out);
-    CHECK(!take_chosen_exit(folder, suspended.info.dwProcessId));
-    CHECK(file_exists(note));
-    CHECK(take_chosen_exit(folder, running.info.dwProcessId));
-    CHECK(!file_exists(note));
-    CHECK(!take_chosen_exit(folder, running.info.dwProcessId));
+    std::fprintf(stderr, "    a process with one thread suspended is %sseen suspended here\n",
+                 seen_suspended ? "" : "not ");
 
     CHECK(end_station(running.info.dwProcessId));
     CHECK_EQ(running.wait(10000), signalled);
@@ -570,7 +563,8 @@ CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_takes_staffs_n
 
     // Started again as the console's user, in the station folder.
     REQUIRE(session_has_user(console_session()));
-    const std::uint32_t again = start_as_session_user(console_session(), widen(running.path), folder);
+    const std::uint32_t again =
+        start_as_session_user(console_session(), widen(running.path), widen(running.folder));
     REQUIRE(again != 0);
     const std::uint64_t again_created = process_creation(again);
     CHECK(process_alive(again, again_created));
@@ -582,9 +576,104 @@ CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_takes_staffs_n
     CHECK(!process_alive(again, again_created));
 }
 
+// This program again, as a station asking the guard: the answer is its exit code (10 + GuardAnswer).
+bool start_asking(PROCESS_INFORMATION& info) {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string command = "\"" + std::string(path) + "\" --ask-guard";
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessA(path, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &info) != 0;
+}
+
+DWORD answer_of(const PROCESS_INFORMATION& info) {
+    DWORD code = 0;
+    if (WaitForSingleObject(info.hProcess, 20000) != signalled || !GetExitCodeProcess(info.hProcess, &code)) {
+        TerminateProcess(info.hProcess, 1);
+        code = 0;
+    }
+    CloseHandle(info.hThread);
+    CloseHandle(info.hProcess);
+    return code;
+}
+
+constexpr DWORD done = 10 + static_cast<DWORD>(GuardAnswer::Done);
+constexpr DWORD refused = 10 + static_cast<DWORD>(GuardAnswer::Refused);
+constexpr DWORD no_guard = 10 + static_cast<DWORD>(GuardAnswer::NoGuard);
+
+CHECK_CASE(the_station_asks_the_guard_on_the_services_pipe_and_nowhere_else) {
+    {
+        GuardChannel channel;
+        REQUIRE(channel.open());
+        GuardChannel squatter;
+        CHECK_MSG(!squatter.open(), "a second server under the service's name");
+        // Told who asks, by the system: the asking process and its creation time.
+        for (const bool honoured : {true, false}) {
+            PROCESS_INFORMATION station{};
+            REQUIRE(start_asking(station));
+            REQUIRE_MSG(WaitForSingleObject(channel.ready(), 20000) == signalled, "nobody connected");
+            ChannelRequest request;
+            CHECK(channel.take(request));
+            CHECK(request.request == GuardRequest::StaffQuit);
+            CHECK_EQ(request.pid, station.dwProcessId);
+            CHECK_EQ(request.created, process_creation(station.dwProcessId));
+            channel.answer(honoured);
+            CHECK_EQ(answer_of(station), honoured ? done : refused);
+        }
+    }
+    // No service: the station does not wait for one.
+    PROCESS_INFORMATION alone{};
+    REQUIRE(start_asking(alone));
+    CHECK_EQ(answer_of(alone), no_guard);
+
+    // A visitor's program holding the name owns its pipe: the station tells it nothing.
+    HANDLE token = nullptr;
+    REQUIRE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+    char user[256] = {};
+    DWORD size = sizeof user;
+    const bool have_user = GetTokenInformation(token, TokenUser, user, size, &size) != 0;
+    CloseHandle(token);
+    REQUIRE(have_user);
+    wchar_t* sid = nullptr;
+    REQUIRE(ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+    const std::wstring sddl = L"O:" + std::wstring(sid) + L"D:(A;;GA;;;WD)";
+    LocalFree(sid);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    REQUIRE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                 nullptr));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    HANDLE fake =
+        CreateNamedPipeW(guard_pipe::name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                         PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64, 64, 0, &attributes);
+    LocalFree(descriptor);
+    REQUIRE(fake != INVALID_HANDLE_VALUE);
+    OVERLAPPED connecting{};
+    connecting.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!ConnectNamedPipe(fake, &connecting) && GetLastError() == ERROR_PIPE_CONNECTED) {
+        SetEvent(connecting.hEvent);
+    }
+    PROCESS_INFORMATION fooled{};
+    if (CHECK(start_asking(fooled))) {
+        CHECK_MSG(WaitForSingleObject(connecting.hEvent, 20000) == signalled,
+                  "the station did not even connect");
+        // The station closes without a word: the read ends at once, with nothing.
+        char word[64] = {};
+        const long length = guard_pipe::transfer(fake, false, word, sizeof word, 5000);
+        CHECK_MSG(length <= 0, "the station spoke to a pipe it does not trust");
+        CHECK_EQ(answer_of(fooled), no_guard);
+    }
+    CancelIo(fake);
+    CloseHandle(connecting.hEvent);
+    CloseHandle(fake);
+}
+
 int main(int argc, char** argv) {
     auto system = make_system_platform();
     install_platform(system.get());
+    if (argc > 1 && std::string(argv[1]) == "--ask-guard") {
+        return 10 + static_cast<int>(system->ask_guard(GuardRequest::StaffQuit));
+    }
     const int code = check::run_all_cases("windows_platform_test", argc > 1 ? argv[1] : nullptr);
     install_platform(nullptr);
     return code;
