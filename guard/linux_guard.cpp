@@ -126,6 +126,8 @@ struct Identity {
     std::vector<std::string> environment;
     std::string session;
     std::string display;
+    // A station's file broker keeps the program's group, which the station itself gives up as it starts.
+    bool keeps_group = false;
 };
 
 bool read_identity(pid_t pid, Identity& who) {
@@ -143,8 +145,11 @@ bool read_identity(pid_t pid, Identity& who) {
             who.uid = static_cast<uid_t>(real);
         } else if (key == "Gid:") {
             unsigned long real = 0;
-            have_gid = static_cast<bool>(fields >> real);
+            unsigned long effective = 0;
+            unsigned long saved = 0;
+            have_gid = static_cast<bool>(fields >> real >> effective >> saved);
             who.gid = static_cast<gid_t>(real);
+            who.keeps_group = effective != real || saved != real;
         } else if (key == "Groups:") {
             unsigned long group = 0;
             while (fields >> group) {
@@ -286,8 +291,10 @@ int main() {
             }
             Watched entry;
             char state = 0;
+            // A process still holding the group is a station's broker, or a station in its first
+            // instant, seen again at the next look.
             if (read_stat(pid, state, entry.start_time) && read_identity(pid, entry.who) &&
-                entry.who.uid != 0) {
+                entry.who.uid != 0 && !entry.who.keeps_group) {
                 log("watching a station", pid, entry.who);
                 watched.emplace(pid, std::move(entry));
             }
