@@ -10,8 +10,11 @@
 #include <exception>
 
 #if defined(__unix__)
+#include "fonction/config_files.h"
+#include "platform/posix/file_broker.h"
 #include "platform/posix/privileged_start.h"
 #include <cerrno>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -32,13 +35,26 @@ class StationApplication : public QApplication {
     }
 };
 
+#if defined(__unix__)
+// Without its broker the station can neither read its configuration nor keep its session record: it
+// ends, and the guard starts it again with a broker of its own.
+void end_without_files() {
+    static const char message[] = "kalimo: the station's file broker is gone\n";
+    const ssize_t ignored = ::write(2, message, sizeof message - 1);
+    static_cast<void>(ignored);
+    ::_exit(1);
+}
+#endif
+
 } // namespace
 
 int main(int argc, char* argv[]) {
 #if defined(__unix__)
     // Installed setgid to its folder's group, the station is started by an account that may not
     // enter that folder: it changes into it itself, and takes nothing from its caller that could
-    // make it load code (Qt's own command-line options name plug-in folders too).
+    // make it load code (Qt's own command-line options name plug-in folders too). Then only its file
+    // broker keeps the group: the station goes on as its account's plain program, a screen reader's
+    // bus included, and reaches its files through the broker.
     static char program_name[] = "kalimo";
     static char* privileged_argv[] = {program_name, nullptr};
     if (running_privileged()) {
@@ -48,7 +64,14 @@ int main(int argc, char* argv[]) {
                          std::strerror(errno));
             return 1;
         }
-        QCoreApplication::setSetuidAllowed(true);
+        pid_t broker = 0;
+        const int files = start_file_broker(station_folder_files(), broker);
+        if (files < 0 || !give_up_station_group()) {
+            std::fprintf(stderr, "kalimo: cannot start the station's file broker: %s\n",
+                         std::strerror(errno));
+            return 1;
+        }
+        use_file_broker(files, end_without_files);
         QGuiApplication::setDesktopSettingsAware(false);
         argc = 1;
         argv = privileged_argv;

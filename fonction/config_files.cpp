@@ -1,9 +1,9 @@
 #include "fonction/config_files.h"
 
 #include "fonction/network.h"
+#include "fonction/session_record.h"
+#include "platform/station_folder.h"
 
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -13,55 +13,45 @@ const char* const station_file_name = "Configuration_Poste_MAC.init";
 
 namespace {
 
-struct File {
-    explicit File(const char* name, const char* mode) : handle(std::fopen(name, mode)) {}
-    ~File() {
-        if (handle != nullptr) {
-            std::fclose(handle);
+// The file's lines, one at a time.
+class Lines {
+  public:
+    explicit Lines(const std::string& bytes) : bytes_(bytes) {}
+
+    // Reads one line (up to LF or the end) and keeps at most `limit` bytes of it; the rest of an
+    // over-long line is skipped, so one long value never shifts the values after it. A CR before the
+    // LF belongs to the line end. Returns false when nothing was left to read.
+    bool next(std::string& line, std::size_t limit) {
+        line.clear();
+        if (at_ >= bytes_.size()) {
+            return false;
         }
+        std::size_t end = bytes_.find('\n', at_);
+        if (end == std::string::npos) {
+            end = bytes_.size();
+        }
+        std::size_t length = end - at_;
+        if (length > 0 && bytes_[end - 1] == '\r') {
+            --length;
+        }
+        line.assign(bytes_, at_, length < limit ? length : limit);
+        at_ = end + 1;
+        return true;
     }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    std::FILE* handle;
+
+  private:
+    const std::string& bytes_;
+    std::size_t at_ = 0;
 };
 
-// Reads one line (up to LF or end of file) and keeps at most `limit` bytes of it; the rest of an
-// over-long line is skipped, so one long value never shifts the values after it. A CR before the
-// LF belongs to the line end. Returns false when nothing was left to read.
-bool read_line(std::FILE* file, std::string& line, std::size_t limit) {
-    line.clear();
-    int c = std::fgetc(file);
-    if (c == EOF) {
-        return false;
-    }
-    for (; c != EOF && c != '\n'; c = std::fgetc(file)) {
-        if (line.size() <= limit) { // one byte beyond the limit, to tell a trailing CR from content
-            line.push_back(static_cast<char>(c));
-        }
-    }
-    if (!line.empty() && line.back() == '\r') {
-        line.pop_back();
-    }
-    if (line.size() > limit) {
-        line.resize(limit);
-    }
-    return true;
+// The file's bytes; false when it is missing, empty or cannot be read.
+bool read_not_empty(const char* name, std::string& bytes) {
+    return station_folder::read(name, bytes) == station_folder::FileRead::Read && !bytes.empty();
 }
 
-bool opened_and_not_empty(std::FILE* file) {
-    if (file == nullptr) {
-        return false;
-    }
-    if (std::fgetc(file) == EOF) {
-        return false;
-    }
-    std::rewind(file);
-    return true;
-}
-
-template <std::size_t N> void read_value(std::FILE* file, FixedText<N>& value) {
+template <std::size_t N> void read_value(Lines& lines, FixedText<N>& value) {
     std::string line;
-    if (read_line(file, line, FixedText<N>::capacity)) {
+    if (lines.next(line, FixedText<N>::capacity)) {
         value.assign(line);
     } else {
         value.clear(); // a missing line is an empty value
@@ -74,18 +64,31 @@ bool has_line_break(const char* text) {
 
 } // namespace
 
+const char* const* station_folder_files() {
+    static const char* const names[] = {database_file_name,
+                                        station_file_name,
+                                        server_authority_file_name,
+                                        session_record_file_name,
+                                        station_folder::chosen_exit_file,
+                                        station_folder::reset_request_file,
+                                        station_folder::reset_answer_file,
+                                        nullptr};
+    return names;
+}
+
 void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host,
                         FixedText<70>& database_user, FixedText<70>& database_password, int& file_status) {
     // Read access is enough: a file an administrator made read-only still configures the station.
-    File file(database_file_name, "rb");
-    if (!opened_and_not_empty(file.handle)) {
+    std::string bytes;
+    if (!read_not_empty(database_file_name, bytes)) {
         file_status = 0;
         return;
     }
-    read_value(file.handle, database_name);
-    read_value(file.handle, database_host);
-    read_value(file.handle, database_user);
-    read_value(file.handle, database_password);
+    Lines lines(bytes);
+    read_value(lines, database_name);
+    read_value(lines, database_host);
+    read_value(lines, database_user);
+    read_value(lines, database_password);
     file_status = 1;
 }
 
@@ -97,23 +100,19 @@ void write_database_file(const char* database_name, const char* database_host, c
         file_status = 0;
         return;
     }
-    File file(database_file_name, "wb");
-    if (file.handle == nullptr) {
-        file_status = 0;
-        return;
-    }
-    const bool written = std::fprintf(file.handle, "%s\r\n%s\r\n%s\r\n%s", database_name, database_host,
-                                      database_user, database_password) >= 0;
-    file_status = written && std::fflush(file.handle) == 0 ? 1 : 0;
+    const std::string text = std::string(database_name) + "\r\n" + database_host + "\r\n" + database_user +
+                             "\r\n" + database_password;
+    file_status = station_folder::write(database_file_name, text) ? 1 : 0;
 }
 
 void read_station_file(FixedText<20>& station_mac, int& mac_status) {
-    File file(station_file_name, "rb");
-    if (!opened_and_not_empty(file.handle)) {
+    std::string bytes;
+    if (!read_not_empty(station_file_name, bytes)) {
         mac_status = 1;
         return;
     }
-    read_value(file.handle, station_mac);
+    Lines lines(bytes);
+    read_value(lines, station_mac);
     mac_status = 1;
     int count = 0;
     count_adapters(count);
@@ -128,19 +127,11 @@ void read_station_file(FixedText<20>& station_mac, int& mac_status) {
 }
 
 void write_station_file(const char* mac) {
-    File file(station_file_name, "wb");
-    if (file.handle == nullptr || has_line_break(mac)) {
-        return;
+    if (!has_line_break(mac)) {
+        station_folder::write(station_file_name, mac);
     }
-    std::fputs(mac, file.handle);
 }
 
 bool server_authority_present() {
-    errno = 0;
-    std::FILE* file = std::fopen(server_authority_file_name, "rb");
-    if (file != nullptr) {
-        std::fclose(file);
-        return true;
-    }
-    return errno != ENOENT;
+    return station_folder::present(server_authority_file_name);
 }

@@ -1,5 +1,6 @@
-// The station's two configuration files, in the current directory. Lines end with CR LF on disk on
-// every system; the last value has no line end.
+// The station's two configuration files, in the station folder (platform/station_folder.h). Lines end
+// with CR LF on disk on every system; the last value has no line end. Each is written whole: a
+// temporary file renamed over it.
 #pragma once
 
 #include "fonction/fixed_text.h"
@@ -14,12 +15,17 @@ extern const char* const server_authority_file_name; // "Autorite_Base_de_donnee
 // asks for verification, which then fails, rather than letting the station talk to any server.
 bool server_authority_present();
 
-// file_status: 1 read, 0 missing or empty (the four texts are then left as they were).
+// file_status: 1 read, 0 missing, empty or unreadable (the four texts are then left as they were).
 void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host,
                         FixedText<70>& database_user, FixedText<70>& database_password, int& file_status);
-// file_status: 1 written, 0 not (the file could not be opened, or a value holds a line break).
+// file_status: 1 written, 0 not (the file could not be written, or a value holds a line break).
 void write_database_file(const char* database_name, const char* database_host, const char* database_user,
                          const char* database_password, int& file_status);
 // mac_status: 0 when the stored MAC is the MAC of one of this computer's adapters, 1 otherwise.
 void read_station_file(FixedText<20>& station_mac, int& mac_status);
+// A MAC holding a line break is not written.
 void write_station_file(const char* mac);
+
+// Every file of the station folder that the station reads or writes, ended by a null pointer: a station
+// installed setgid reaches these through its file broker, and no other.
+const char* const* station_folder_files();

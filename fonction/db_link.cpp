@@ -1,8 +1,10 @@
 #include "fonction/db_link.h"
 
 #include "fonction/config_files.h"
+#include "platform/station_folder.h"
 
 #include <cstring>
+#include <optional>
 #include <strings.h>
 #include <vector>
 
@@ -99,9 +101,12 @@ void open_link(DbLink& link, int& connect_status) {
     // only a server that proves itself against it, under the name the file gives, is spoken to; one
     // that offers no encryption then is refused too.
     mysql_ssl_set(link.handle, nullptr, nullptr, nullptr, nullptr, nullptr);
+    // The library opens the authority by path, while it connects.
+    std::optional<station_folder::OpenablePath> authority;
     if (server_authority_present()) {
         const my_bool verify = 1;
-        mysql_options(link.handle, MYSQL_OPT_SSL_CA, server_authority_file_name);
+        authority.emplace(server_authority_file_name);
+        mysql_options(link.handle, MYSQL_OPT_SSL_CA, authority->c_str());
         mysql_options(link.handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
     }
     const ServerHealth::Moment started = std::chrono::steady_clock::now();

@@ -1,33 +1,15 @@
 #include "fonction/session_record.h"
 
 #include "fonction/records.h"
+#include "platform/station_folder.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <string>
-
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <io.h>
-#include <windows.h>
-#else
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 const char* const session_record_file_name = "Session_en_cours.init";
 
 namespace {
-
-// A write cut short leaves this behind; the next write truncates it, and the reader never looks at it.
-const std::string temporary_name = std::string(session_record_file_name) + ".tmp";
 
 const char* const header_line = "Kalimo session record 2";
 // Its pending lines lack the account: they are skipped.
@@ -233,54 +215,6 @@ bool parse_record(const std::string& bytes, SessionRecord& record) {
     return false; // no end line
 }
 
-// ---- Files ----
-
-struct File {
-    File(const char* name, const char* mode) : handle(std::fopen(name, mode)) {}
-    ~File() { close(); }
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    bool close() {
-        const bool closed = handle == nullptr || std::fclose(handle) == 0;
-        handle = nullptr;
-        return closed;
-    }
-    std::FILE* handle;
-};
-
-// The written bytes reach the disk before the rename makes them the record.
-bool flush_to_disk(std::FILE* file) {
-    if (std::fflush(file) != 0) {
-        return false;
-    }
-#ifdef _WIN32
-    return _commit(_fileno(file)) == 0;
-#else
-    return fsync(fileno(file)) == 0;
-#endif
-}
-
-bool replace_record_with_temporary() {
-#ifdef _WIN32
-    // rename() will not replace an existing file on Windows; the names are ASCII.
-    const std::string target = session_record_file_name;
-    const std::wstring from(temporary_name.begin(), temporary_name.end());
-    const std::wstring to(target.begin(), target.end());
-    return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-#else
-    if (std::rename(temporary_name.c_str(), session_record_file_name) != 0) {
-        return false;
-    }
-    // The folder's entry too, so that the rename itself survives a power cut.
-    const int folder = open(".", O_RDONLY);
-    if (folder >= 0) {
-        fsync(folder);
-        close(folder);
-    }
-    return true;
-#endif
-}
-
 } // namespace
 
 bool valid_session_record(const SessionRecord& record) {
@@ -300,25 +234,17 @@ bool valid_session_record(const SessionRecord& record) {
 
 RecordRead read_session_record(SessionRecord& out) {
     out = SessionRecord{};
-    errno = 0;
-    File file(session_record_file_name, "rb");
-    if (file.handle == nullptr) {
-        return errno == ENOENT ? RecordRead::Absent : RecordRead::Unreadable;
-    }
     std::string bytes;
-    char buffer[4096];
-    while (bytes.size() <= max_record_bytes) {
-        const std::size_t got = std::fread(buffer, 1, sizeof buffer, file.handle);
-        bytes.append(buffer, got);
-        if (got < sizeof buffer) {
-            break;
-        }
-    }
-    if (std::ferror(file.handle) != 0 || bytes.size() > max_record_bytes) {
+    switch (station_folder::read(session_record_file_name, bytes)) {
+    case station_folder::FileRead::Absent:
+        return RecordRead::Absent;
+    case station_folder::FileRead::Unreadable:
         return RecordRead::Unreadable;
+    case station_folder::FileRead::Read:
+        break;
     }
     SessionRecord record;
-    if (!parse_record(bytes, record)) {
+    if (bytes.size() > max_record_bytes || !parse_record(bytes, record)) {
         return RecordRead::Unreadable;
     }
     out = record;
@@ -330,23 +256,13 @@ bool write_session_record(const SessionRecord& record) {
         return false;
     }
     if (record.empty()) {
-        errno = 0;
-        return std::remove(session_record_file_name) == 0 || errno == ENOENT;
+        return station_folder::remove(session_record_file_name);
     }
-    const std::string text = record_text(record);
-    File file(temporary_name.c_str(), "wb");
-    const bool written = file.handle != nullptr &&
-                         std::fwrite(text.data(), 1, text.size(), file.handle) == text.size() &&
-                         flush_to_disk(file.handle);
-    if (!file.close() || !written || !replace_record_with_temporary()) {
-        std::remove(temporary_name.c_str());
-        return false;
-    }
-    return true;
+    return station_folder::write(session_record_file_name, record_text(record));
 }
 
 void remove_session_record() {
-    std::remove(session_record_file_name);
+    station_folder::remove(session_record_file_name);
 }
 
 int lived_minutes(const LocalTime& opened, const LocalTime& last_alive) {

@@ -2,7 +2,7 @@
 // server has not taken yet. Without it a dead station leaves its row open, and the account is
 // refused on every station until staff close the row by hand.
 //
-// The record is a small text file in the current directory, beside the configuration files,
+// The record is a small text file in the station folder, beside the configuration files,
 // replaced whole (temporary file, flushed to disk, renamed over it), so that a power cut leaves the
 // old record or the new one. Lines end with CR LF:
 //

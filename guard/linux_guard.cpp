@@ -9,6 +9,7 @@
 // is kept in a root-only file under /run, so that a restart or an upgrade of the guard takes the
 // running stations back into its watch.
 #include "guard/guard_rules.h"
+#include "platform/station_folder.h"
 #include "guard/linux_guard_system.h"
 
 #include <fcntl.h>
@@ -29,7 +30,7 @@
 namespace {
 
 constexpr const char* station_program = KALIMO_STATION_PROGRAM;
-constexpr const char* station_folder = KALIMO_STATION_FOLDER;
+constexpr const char* station_folder_path = KALIMO_STATION_FOLDER;
 constexpr const char* state_folder = "/run/kalimo-guard";
 constexpr const char* state_file = "/run/kalimo-guard/stations";
 constexpr const char* state_header = "kalimo-guard stations 1";
@@ -75,7 +76,7 @@ bool desktop_alive(const Watched& station) {
 
 // The station left a note that staff ended it on purpose; the note is used once.
 bool chosen_exit(pid_t pid) {
-    const std::string note = std::string(station_folder) + "/Arret_demande.init";
+    const std::string note = std::string(station_folder_path) + "/" + station_folder::chosen_exit_file;
     char text[32] = {};
     std::FILE* in = std::fopen(note.c_str(), "rb");
     if (in == nullptr) {
@@ -260,7 +261,7 @@ void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& 
         station.process.pid = pid;
         if (watched.count(pid) != 0 || !runs_program(pid, station_program) ||
             !read_stat(pid, state, station.process.start_time) || !read_identity(pid, station.who) ||
-            station.who.uid == 0) {
+            station.who.uid == 0 || station.who.keeps_group) {
             continue;
         }
         station.handle = ProcessHandle(station.process);
@@ -287,7 +288,7 @@ void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& 
 // Starts the station again; the new one is watched in its place.
 void start_again(std::map<pid_t, Watched>& next, Watched& gone, std::int64_t now) {
     Watched again;
-    again.process.pid = start_as(gone.who, station_program, station_folder);
+    again.process.pid = start_as(gone.who, station_program, station_folder_path);
     char state = 0;
     if (again.process.pid == 0 || !read_stat(again.process.pid, state, again.process.start_time)) {
         gone.last_start = now; // tried again after the spacing

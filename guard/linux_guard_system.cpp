@@ -251,8 +251,11 @@ bool read_identity(pid_t pid, Identity& who) {
             have_uid = static_cast<bool>(fields >> value);
             who.uid = static_cast<uid_t>(value);
         } else if (key == "Gid:") {
-            have_gid = static_cast<bool>(fields >> value);
+            unsigned long effective = 0;
+            unsigned long saved = 0;
+            have_gid = static_cast<bool>(fields >> value >> effective >> saved);
             who.gid = static_cast<gid_t>(value);
+            who.keeps_group = effective != value || saved != value;
         } else if (key == "Groups:") {
             while (fields >> value) {
                 who.groups.push_back(static_cast<gid_t>(value));

@@ -29,6 +29,9 @@ struct Identity {
     std::vector<gid_t> groups;
     std::vector<std::string> environment;
     std::string display; // DISPLAY's value
+    // A station's file broker keeps the program's group, which the station itself gives up as it
+    // starts: a process that keeps it is no station to watch.
+    bool keeps_group = false;
 };
 bool read_identity(pid_t pid, Identity& who);
 

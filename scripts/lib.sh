@@ -31,6 +31,7 @@ KALIMO_PACKAGES=(
     dpkg-dev desktop-file-utils libglib2.0-bin adduser openssl
     g++-mingw-w64-x86-64 wine wine64 clang-format
     galera-4 haproxy rsync
+    dbus-daemon at-spi2-core python3-dbus python3-gi
 )
 
 KALIMO_SCRIPTS="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"

@@ -51,8 +51,10 @@ kalimo_x_start() {
     local dir="${1:?directory}" width="${2:-1440}" height="${3:-900}"
     mkdir -p "$dir"
     rm -f "$dir/display"
-    # -displayfd picks a free display number and writes it once the server accepts clients.
-    Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp \
+    # -displayfd picks a free display number and writes it once the server accepts clients. -noreset:
+    # a server that resets itself whenever its last client goes refuses or hangs the next ones for a
+    # moment, and the checks start and end many clients.
+    Xvfb -displayfd 3 -screen 0 "${width}x${height}x24" -nolisten tcp -noreset \
         3>"$dir/display" </dev/null >"$dir/xvfb.log" 2>&1 &
     KALIMO_X_PID=$!
     local waited=0

@@ -3,6 +3,7 @@
 #include "platform/platform.h"
 #include "platform/posix/posix_commands.h"
 #include "platform/posix/privileged_start.h"
+#include "platform/station_folder.h"
 
 #include <algorithm>
 #include <ifaddrs.h>
@@ -360,14 +361,10 @@ class PosixPlatform final : public Platform {
     // station's group may write.
     GuardAnswer ask_guard(GuardRequest request) override {
         switch (request) {
-        case GuardRequest::StaffQuit: {
-            std::FILE* note = std::fopen("Arret_demande.init", "wb");
-            if (note == nullptr) {
-                return GuardAnswer::NoGuard;
-            }
-            const bool written = std::fprintf(note, "%ld", static_cast<long>(getpid())) > 0;
-            return std::fclose(note) == 0 && written ? GuardAnswer::Done : GuardAnswer::NoGuard;
-        }
+        case GuardRequest::StaffQuit:
+            return station_folder::write(station_folder::chosen_exit_file, std::to_string(getpid()))
+                       ? GuardAnswer::Done
+                       : GuardAnswer::NoGuard;
         }
         return GuardAnswer::Refused;
     }

@@ -41,9 +41,17 @@ bool enter_station_folder(const char* folder) {
     return chdir(folder) == 0;
 }
 
-bool drop_station_rights() {
+bool give_up_station_group() {
     const gid_t own = getgid();
-    if (setresgid(own, own, own) != 0 || getegid() != own) {
+    gid_t real = 0;
+    gid_t effective = 0;
+    gid_t saved = 0;
+    return setresgid(own, own, own) == 0 && getresgid(&real, &effective, &saved) == 0 && real == own &&
+           effective == own && saved == own;
+}
+
+bool drop_station_rights() {
+    if (!give_up_station_group()) {
         return false;
     }
     // The database connection and the station's files stay the station's.

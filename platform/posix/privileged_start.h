@@ -1,7 +1,8 @@
 // The station installed setgid to the group that owns its folder (the way crontab reaches its
 // spool): the visitor whose desktop it runs on can neither read nor change that folder, the
-// station can. Such a process runs with rights its caller lacks, so it must not load code its
-// caller chooses, nor hand those rights to the programs it starts.
+// station can, through its file broker (file_broker.h), which alone keeps the group. Such a
+// process starts with rights its caller lacks, so it must not load code its caller chooses, nor
+// hand those rights to the programs it starts.
 #pragma once
 
 // True when the process was started with rights its caller does not have (setgid or setuid).
@@ -19,7 +20,12 @@ void clear_loading_environment();
 // accounts; false (errno set) when the folder cannot be entered.
 bool enter_station_folder(const char* folder);
 
-// In a child about to run another program: gives up the station's group for good (effective and
-// saved) and closes every descriptor above the standard three. False when the group could not be
-// given up; the child must then not run the program.
+// Gives up the station's group for good: real, effective and saved are the account's own again, so no
+// library takes the process for a setgid one any more. False when it could not be given up; the
+// process must then not go on.
+bool give_up_station_group();
+
+// In a child about to run another program: gives up the station's group for good and closes every
+// descriptor above the standard three. False when the group could not be given up; the child must then
+// not run the program.
 bool drop_station_rights();

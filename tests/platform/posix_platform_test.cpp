@@ -3,8 +3,10 @@
 #include "guard/guard_rules.h"
 #include "platform/locked_keys.h"
 #include "platform/platform.h"
+#include "platform/posix/file_broker.h"
 #include "platform/posix/posix_commands.h"
 #include "platform/posix/privileged_start.h"
+#include "tests/support/test_database.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -20,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -143,6 +146,11 @@ class OwnXServer {
     pid_t pid_ = -1;
     std::string display_;
 };
+
+int broker_losses = 0;
+void note_broker_lost() {
+    ++broker_losses;
+}
 
 } // namespace
 
@@ -328,6 +336,88 @@ TEST(PosixPlatform, AStationStartedWithRightsItsCallerLacksKeepsNothingThatLoads
         EXPECT_EQ(value == nullptr ? std::string("(unset)") : std::string(value),
                   after == nullptr ? std::string("(unset)") : std::string(after))
             << name;
+    }
+}
+
+TEST(FileBroker, ServesItsListedFilesByNameWithinTheLimitAndEndsWithItsPeer) {
+    using station_folder::FileRead;
+    const WorkingFolder folder;
+    ASSERT_EQ(::mkdir("station", 0700), 0);
+    ASSERT_EQ(::chdir("station"), 0);
+    const char* const listed[] = {"Configuration_Base_de_donnee.init", "Session_en_cours.init", nullptr};
+    const std::string kept = "kept\r\n";
+    for (const char* name : {"Session_en_cours.init", "Autre.init", "Session_en_cours.init.tmp"}) {
+        folder.write_file(std::string("station/") + name, kept);
+    }
+    folder.write_file("Session_en_cours.init", kept); // beside the station folder
+
+    for (const int signal : {0, SIGKILL, SIGSTOP}) {
+        pid_t broker = 0;
+        const int connection = start_file_broker(listed, broker);
+        ASSERT_GE(connection, 0);
+        broker_losses = 0;
+        use_file_broker(connection, note_broker_lost);
+        std::string bytes;
+        // A listed file, whole: hostile bytes, nothing, and the most it may hold.
+        for (const std::string& written : {std::string("base\r\n'\"%s\\\xe9\xff\0\r\n", 16), std::string(),
+                                           std::string(station_folder::file_limit, 'x')}) {
+            ASSERT_TRUE(station_folder::write(listed[0], written));
+            EXPECT_TRUE(folder.read_file(std::string("station/") + listed[0]) == written);
+            EXPECT_EQ(station_folder::read(listed[0], bytes), FileRead::Read);
+            EXPECT_TRUE(bytes == written) << bytes.size();
+        }
+        EXPECT_TRUE(station_folder::remove(listed[0]));
+        EXPECT_FALSE(station_folder::present(listed[0]));
+        EXPECT_EQ(station_folder::read(listed[0], bytes), FileRead::Absent);
+
+        struct Case {
+            std::string name;
+            std::size_t size;
+            const char* what;
+        };
+        const Case refused[] = {
+            {"Autre.init", 4, "a name outside its list"},
+            {"Session_en_cours.init.tmp", 4, "a listed file's temporary"},
+            {"../Session_en_cours.init", 4, "a path out of the folder"},
+            {"./Session_en_cours.init", 4, "a path to a listed file"},
+            {folder.path() + "/station/Session_en_cours.init", 4, "the full path of a listed file"},
+            {"Session_en_cours.init", station_folder::file_limit + 1, "a listed file over the limit"},
+        };
+        for (const Case& c : refused) {
+            EXPECT_FALSE(station_folder::write(c.name.c_str(), std::string(c.size, 'w'))) << c.what;
+            if (c.size <= station_folder::file_limit) {
+                EXPECT_FALSE(station_folder::remove(c.name.c_str())) << c.what;
+            }
+        }
+        for (const char* name : {"station/Session_en_cours.init", "station/Autre.init",
+                                 "station/Session_en_cours.init.tmp", "Session_en_cours.init"}) {
+            EXPECT_EQ(folder.read_file(name), kept) << name << " is as it was";
+        }
+        EXPECT_EQ(station_folder::read("Autre.init", bytes), FileRead::Unreadable);
+        EXPECT_EQ(station_folder::read("../Session_en_cours.init", bytes), FileRead::Unreadable);
+        folder.write_file("station/Session_en_cours.init", std::string(station_folder::file_limit + 1, 'r'));
+        EXPECT_EQ(station_folder::read(listed[1], bytes), FileRead::Unreadable) << "a file over the limit";
+        folder.write_file("station/Session_en_cours.init", kept);
+        EXPECT_EQ(broker_losses, 0);
+
+        if (signal == 0) {
+            // The station gone, its broker ends.
+            use_file_broker(-1, nullptr);
+            ::close(connection);
+            EXPECT_TRUE(ended_soon(broker));
+            continue;
+        }
+        // A broker ended, or stopped, is lost: what is asked of it fails, and the station is told once.
+        ::kill(broker, signal);
+        EXPECT_EQ(station_folder::read(listed[1], bytes), FileRead::Unreadable) << signal;
+        EXPECT_FALSE(station_folder::write(listed[1], "x")) << signal;
+        EXPECT_TRUE(station_folder::present(listed[1])) << "a lost broker cannot tell a file is absent";
+        EXPECT_EQ(broker_losses, 1) << signal;
+        EXPECT_EQ(folder.read_file("station/Session_en_cours.init"), kept);
+        use_file_broker(-1, nullptr);
+        ::close(connection);
+        ::kill(broker, SIGKILL);
+        ::waitpid(broker, nullptr, 0);
     }
 }
 

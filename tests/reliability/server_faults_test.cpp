@@ -6,6 +6,7 @@
 #include "fonction/session_queries.h"
 #include "fonction/setup_queries.h"
 #include "fonction/station_queries.h"
+#include "platform/posix/file_broker.h"
 #include "session/compteur_temps.h"
 #include "tests/reliability/private_server.h"
 #include "tests/support/station_fixture.h"
@@ -19,6 +20,7 @@
 #include <QSignalBlocker>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -560,6 +562,25 @@ TEST_F(EncryptedLink, EveryConnectionIsEncryptedAndTheAuthorityBesideTheFilesIsR
     folder.write_file(database_file_name, db->name() + "\r\n" + plain_host + "\r\n" + access.station_user +
                                               "\r\n" + access.station_password);
     EXPECT_EQ(station_cipher(), "!") << "a server without TLS is refused once the station has an authority";
+}
+
+TEST_F(EncryptedLink, BehindTheFileBrokerTheAuthorityReachesTheClientLibraryAsACopy) {
+    // As a station installed setgid: its files through the broker, its folder out of its own reach.
+    folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
+    pid_t broker = 0;
+    const int connection = start_file_broker(station_folder_files(), broker);
+    ASSERT_GE(connection, 0);
+    use_file_broker(connection, nullptr);
+    ASSERT_EQ(::chdir("/"), 0);
+    const std::string cipher = station_cipher();
+    folder.write_file(server_authority_file_name, bytes_of(server->foreign_authority_file()));
+    const std::string foreign = station_cipher();
+    use_file_broker(-1, nullptr);
+    ::close(connection);
+    ::waitpid(broker, nullptr, 0);
+    EXPECT_NE(cipher, "!") << "the server proves itself against the copy";
+    EXPECT_NE(cipher, "");
+    EXPECT_EQ(foreign, "!");
 }
 
 TEST_F(EncryptedLink, AnAccountThatRequiresTlsWorks) {
