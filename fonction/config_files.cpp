@@ -136,14 +136,25 @@ void write_station_file(const char* mac) {
     std::fputs(mac, file.handle);
 }
 
-bool server_authority_present() {
+AuthorityFile read_server_authority(std::string& bytes) {
+    bytes.clear();
     errno = 0;
-    std::FILE* file = std::fopen(server_authority_file_name, "rb");
-    if (file != nullptr) {
-        std::fclose(file);
-        return true;
+    File file(server_authority_file_name, "rb");
+    if (file.handle == nullptr) {
+        return errno == ENOENT ? AuthorityFile::Absent : AuthorityFile::Unreadable;
     }
-    return errno != ENOENT;
+    // A chain of a few certificates is a few kilobytes.
+    constexpr std::size_t limit = 1 << 20;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, file.handle)) > 0 && bytes.size() <= limit) {
+        bytes.append(buffer, got);
+    }
+    if (std::ferror(file.handle) != 0 || bytes.size() > limit) {
+        bytes.clear();
+        return AuthorityFile::Unreadable;
+    }
+    return AuthorityFile::Read;
 }
 
 void write_chosen_exit(long process_id) {
