@@ -57,10 +57,6 @@ bool query(DbLink& link, const char* text, unsigned long length) {
     return ran;
 }
 
-} // namespace
-
-namespace {
-
 // Waits up to `milliseconds` for the server's answer to arrive on a connection.
 bool answer_within(my_socket socket, int milliseconds) {
 #ifdef _WIN32
