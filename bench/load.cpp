@@ -6,8 +6,11 @@
 // come from their own addresses: the client's ports of closed connections wait in TIME_WAIT per
 // source address.
 //
-// The operations are the program's, unchanged; the source address is bound by the client-library
-// hook (bench/support/client_hooks.h) around open_link's own mysql_real_connect.
+// The operations are the program's, unchanged, on two links kept open across operations as the
+// station's worker keeps them: the timers' (poll, beat, close) and the window's (the sign-in). The
+// source address is bound by the client-library hook (bench/support/client_hooks.h) around open_link's
+// own mysql_real_connect. With --link=tls the stations verify the server against its authority
+// (KALIMO_TEST_DB_AUTHORITY); with --link=clear the same hook makes every connection a plain one.
 //
 // On the private Galera cluster (KALIMO_TEST_CLUSTER_DIR, scripts/lib.sh's kalimo_on_cluster) the same
 // stations go through its balancer, which hides their source addresses from the nodes; with
@@ -15,12 +18,13 @@
 // reported before and after, every session row an operation reported opened or closed is looked for
 // afterwards (a missing one is lost), and the node is started again.
 //
-// Flags: --stations=N --seconds=S (measured) --warmup=W --report=FILE (appends one row to the scale
-// table) --cluster-report=FILE --label=TEXT (one row to the cluster table) --kill-node-at=K.
+// Flags: --stations=N --seconds=S (measured) --warmup=W --link=clear|tls --report=FILE (appends one row
+// to the scale table) --cluster-report=FILE --label=TEXT (one row to the cluster table) --kill-node-at=K.
 #include "bench/support/bench_database.h"
 #include "bench/support/bench_platform.h"
 #include "bench/support/bench_report.h"
 #include "bench/support/client_hooks.h"
+#include "fonction/config_files.h"
 #include "fonction/db_link.h"
 #include "fonction/session_queries.h"
 #include "fonction/station_queries.h"
@@ -97,11 +101,23 @@ void run_station(Station& s) {
     client_hooks::bind_thread_to(s.source.c_str());
     std::mt19937 rng(static_cast<unsigned int>(s.index) * 7919U + 17U);
     DbLink link;
-    Clock::time_point next_beat = after(start_time, uniform(rng, 0, 5));
-    Clock::time_point next_poll = after(start_time, uniform(rng, 0, 1));
-    Clock::time_point session_end = after(start_time, s.session_left_s);
-    Clock::time_point session_start = start_time;
-    Clock::time_point next_sign_in = after(start_time, uniform(rng, 0, 60));
+    DbLink window_link;
+    link.keep_open = true;
+    window_link.keep_open = true;
+    // A station opens its window's link at its start (its identification) and keeps it; untimed, the
+    // stations' starts spread over the warm-up but its last two seconds.
+    std::this_thread::sleep_until(
+        after(start_time, uniform(rng, 0, std::max(0.0, ms_between(start_time, measure_from) / 1000 - 2))));
+    int usage = 0;
+    int status = 1;
+    read_computer_usage(window_link, s.id_computer, usage, status);
+    // Its timers start then.
+    const Clock::time_point started = Clock::now();
+    Clock::time_point next_beat = after(started, uniform(rng, 0, 5));
+    Clock::time_point next_poll = after(started, uniform(rng, 0, 1));
+    Clock::time_point session_end = after(started, s.session_left_s);
+    Clock::time_point session_start = started;
+    Clock::time_point next_sign_in = after(started, uniform(rng, 0, 60));
 
     auto timed = [&](Kind kind, Clock::time_point due, auto&& operation) {
         client_hooks::take_thread_failures();
@@ -151,10 +167,7 @@ void run_station(Station& s) {
             break;
         }
         case 1:
-            timed(Beat, due, [&] {
-                report_station_alive(link, s.id_computer);
-                return true;
-            });
+            timed(Beat, due, [&] { return report_station_alive(link, s.id_computer); });
             // A timer that fires late does not fire twice.
             next_beat = std::max(after(next_beat, 5), now);
             break;
@@ -173,17 +186,18 @@ void run_station(Station& s) {
             int credit = 0;
             int id_resa = 0;
             const bool found = timed(LookupAccount, due, [&] {
-                lookup_account(link, s.login.c_str(), s.digest.c_str(), id_user, status_user, outcome);
+                lookup_account(window_link, s.login.c_str(), s.digest.c_str(), id_user, status_user, outcome);
                 return outcome == 1 && id_user == s.id_user;
             });
             bool opened = false;
             if (found) {
+                // Every account has 600 minutes a day, and no session of its own closed by staff.
                 timed(ComputeCredit, due, [&] {
-                    compute_credit(link, id_user, credit);
-                    return true;
+                    compute_credit(window_link, id_user, credit);
+                    return credit > 0;
                 });
                 opened = timed(OpenSession, due, [&] {
-                    open_session_row(link, s.id_computer, id_user, 90, id_resa);
+                    open_session_row(window_link, s.id_computer, id_user, 90, id_resa);
                     return id_resa != 0;
                 });
             }
@@ -203,6 +217,8 @@ void run_station(Station& s) {
             break;
         }
     }
+    drop_link(link);
+    drop_link(window_link);
     mysql_thread_end();
 }
 
@@ -376,6 +392,20 @@ std::string seen_source(const char* source) {
     return seen;
 }
 
+// The cipher of a connection made through open_link; "" in clear.
+std::string seen_cipher() {
+    DbLink link;
+    int status = 1;
+    std::string cipher = "!";
+    open_link(link, status);
+    if (status == 0 && run(link, "SHOW SESSION STATUS LIKE 'Ssl_cipher'", {}) && store_result(link) &&
+        fetch_row(link) == Fetch::Row) {
+        cipher = column(link, 1);
+    }
+    close_link(link);
+    return cipher;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -386,12 +416,15 @@ int main(int argc, char** argv) {
     const std::string cluster_report = take_flag(argc, argv, "cluster-report");
     const std::string label = take_flag(argc, argv, "label", "one server");
     const double kill_at = std::stod(take_flag(argc, argv, "kill-node-at", "-1"));
+    const std::string link_kind = take_flag(argc, argv, "link", "clear");
     const bool on_cluster = !test_cluster::folder().empty();
     if (argc > 1 || n < 1 || n > 100000 || seconds <= 0 || warmup < 0 || kill_at >= seconds ||
-        (kill_at >= 0 && !on_cluster)) {
+        (kill_at >= 0 && !on_cluster) || (link_kind != "clear" && link_kind != "tls") ||
+        (link_kind == "tls" && server_authority().empty())) {
         std::fprintf(stderr,
-                     "usage: %s --stations=N --seconds=S --warmup=W [--report=FILE] [--cluster-report=FILE "
-                     "--label=TEXT] [--kill-node-at=K, on a cluster, K < S]\n",
+                     "usage: %s --stations=N --seconds=S --warmup=W [--link=clear|tls, tls with "
+                     "KALIMO_TEST_DB_AUTHORITY] [--report=FILE] [--cluster-report=FILE --label=TEXT] "
+                     "[--kill-node-at=K, on a cluster, K < S]\n",
                      argv[0]);
         return 2;
     }
@@ -409,6 +442,11 @@ int main(int argc, char** argv) {
         load_demo_room(db);
         // The stations' own account (only the role kalimo_station), reachable from every loopback address.
         db.write_database_file();
+        if (link_kind == "tls") {
+            folder.write_file(server_authority_file_name, server_authority());
+        } else {
+            client_hooks::connect_in_clear(true);
+        }
         std::vector<Station> stations(static_cast<std::size_t>(n));
         prepare(db, stations);
         const std::string seen = seen_source("127.0.0.7");
@@ -417,6 +455,13 @@ int main(int argc, char** argv) {
         if (seen != "127.0.0.7" && !on_cluster) {
             throw std::runtime_error("the source address was not bound");
         }
+        const std::string cipher = seen_cipher();
+        std::printf("the stations' connections are %s\n", cipher.empty() ? "in clear" : cipher.c_str());
+        if (cipher.empty() != (link_kind == "clear")) {
+            throw std::runtime_error("the connections are not what --link=" + link_kind + " asks");
+        }
+        // The most connections at once, this run's own (the server counts from its start).
+        db.exec("FLUSH STATUS");
 
         const client_hooks::Counts counts_before = client_hooks::totals();
         const std::string server_pid =
@@ -516,9 +561,10 @@ int main(int argc, char** argv) {
         const double p99 = percentile(all, 0.99);
         const double worst = all.empty() ? 0 : *std::max_element(all.begin(), all.end());
         const double late_p99 = percentile(late, 0.99);
-        std::printf("stations %d: %zu operations in %.0f s (%.0f/s), p50 %.2f ms, p99 %.2f ms, max %.1f ms, "
-                    "errors %lld, started late p99 %.2f ms\n",
-                    n, all.size(), seconds, rate, p50, p99, worst, errors, late_p99);
+        std::printf(
+            "stations %d (%s): %zu operations in %.0f s (%.0f/s), p50 %.2f ms, p99 %.2f ms, max %.1f ms, "
+            "errors %lld, started late p99 %.2f ms\n",
+            n, link_kind.c_str(), all.size(), seconds, rate, p50, p99, worst, errors, late_p99);
         std::ostringstream kinds;
         for (int k = 0; k < KindCount; ++k) {
             std::vector<float>& values = by_kind[static_cast<std::size_t>(k)];
@@ -558,19 +604,20 @@ int main(int argc, char** argv) {
         }
         if (!cluster_report.empty()) {
             std::ofstream out(cluster_report, std::ios::app);
-            out << "| " << label << " | " << n << " | " << fixed(rate, 0) << " | " << fixed(p50, 2) << " | "
-                << fixed(p99, 2) << " | " << fixed(worst, 1) << " | " << errors << " | "
-                << (killed.empty() ? "" : fixed(p99_before, 2) + " / " + fixed(p99_after, 2)) << " | " << lost
-                << " | " << (server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0) : "?") << " | "
-                << kinds.str() << " |\n";
+            out << "| " << label << " | " << link_kind << " | " << n << " | " << fixed(rate, 0) << " | "
+                << fixed(p50, 2) << " | " << fixed(p99, 2) << " | " << fixed(worst, 1) << " | " << errors
+                << " | " << (killed.empty() ? "" : fixed(p99_before, 2) + " / " + fixed(p99_after, 2))
+                << " | " << lost << " | " << (server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0) : "?")
+                << " | " << kinds.str() << " |\n";
         }
         if (!report.empty()) {
             std::ofstream out(report, std::ios::app);
-            out << "| " << n << " | " << fixed(rate, 0) << " | " << fixed(p50, 2) << " | " << fixed(p99, 2)
-                << " | " << fixed(worst, 1) << " | " << errors << " | " << fixed(late_p99, 1) << " | "
-                << max_used << " | " << (server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0) : "?")
-                << " | " << fixed(100 * own_cpu / seconds, 0) << " | " << fixed(std::max(0.0, others), 0)
-                << " | " << fixed(fsyncs / seconds, 0) << " | " << kinds.str() << " |\n";
+            out << "| " << link_kind << " | " << n << " | " << fixed(rate, 0) << " | " << fixed(p50, 2)
+                << " | " << fixed(p99, 2) << " | " << fixed(worst, 1) << " | " << errors << " | "
+                << fixed(late_p99, 1) << " | " << max_used << " | "
+                << (server_cpu >= 0 ? fixed(100 * server_cpu / seconds, 0) : "?") << " | "
+                << fixed(100 * own_cpu / seconds, 0) << " | " << fixed(std::max(0.0, others), 0) << " | "
+                << fixed(fsyncs / seconds, 0) << " | " << kinds.str() << " |\n";
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "kalimo_bench_load: %s\n", error.what());

@@ -13,6 +13,7 @@
 #include "bench/support/bench_platform.h"
 #include "bench/support/bench_report.h"
 #include "bench/support/client_hooks.h"
+#include "fonction/config_files.h"
 #include "registration/inscription.h"
 #include "session/compteur_temps.h"
 #include "session/identification.h"
@@ -758,8 +759,8 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
         }
     }
 
-    // 4. The server stops after the window's operation has connected, before its statement: the
-    // worker's probe has just succeeded, and only the statement's read bound ends the wait.
+    // 4. The server stops after the window's operation has its link (the kept connection checked),
+    // before its statement: only the statement's read bound ends the wait.
     {
         double ignored = 0;
         double width = 0;
@@ -768,7 +769,7 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
         }
         run_for(2000);
         ClickProbe probe;
-        probe.label = "\"Déconnexion\", server stopped between a connect and its first statement";
+        probe.label = "\"Déconnexion\", server stopped between the check of its link and its first statement";
         {
             Stopped stop(server, false);
             // The click's work runs on the worker: its next statement, whichever thread sends it.
@@ -791,9 +792,9 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
     }
 
     // 5. Each control a person presses that needs the server, in the first instant of a stall: the
-    // server stopped as the click is posted (its connect waits), or just before the click's first
-    // statement (the statement waits). The server stays stopped until the control is back, its
-    // answer (a failure, after the bound) applied; the window's timer is watched all along.
+    // server stopped as the click is posted (the check of its kept link, or its connect, waits), or just
+    // before the click's first statement (the statement waits). The server stays stopped until the control is
+    // back, its answer (a failure, after the bound) applied; the window's timer is watched all along.
     for (const ControlProbe& control : controls(w, options.stall_ms >= 10000)) {
         for (const bool statement : {false, true}) {
             if (!recovered(w, 30000)) {
@@ -804,7 +805,8 @@ StallRun run_stall(Tlogiciel& w, pid_t server, const StallOptions& options) {
                 throw std::runtime_error("no " + control.name + " to click");
             }
             ClickProbe probe;
-            probe.label = control.name + (statement ? ", its statement stalled" : ", its connect stalled");
+            probe.label =
+                control.name + (statement ? ", its statement stalled" : ", its link's check stalled");
             {
                 Stopped stop(server, !statement);
                 if (statement) {
@@ -1047,6 +1049,8 @@ int main(int argc, char** argv) {
                 add_visitor(stalled, login);
             }
             stalled.write_database_file();
+            // Its own server offers no TLS: the benchmarks' authority would refuse it.
+            std::remove(server_authority_file_name);
             guarded(station.get(), [&station] { station->start_station(); });
             if (!identified(*station)) {
                 throw std::runtime_error("the station was not identified on its own server");

@@ -7,6 +7,7 @@
 // The peak memory is the child's maximum resident set (wait4).
 #include "bench/support/bench_database.h"
 #include "bench/support/bench_report.h"
+#include "fonction/config_files.h"
 #include "fonction/network.h"
 #include "platform/platform.h"
 
@@ -174,6 +175,9 @@ BENCHMARK(BM_start_up_bare_window)->UseManualTime()->Unit(benchmark::kMillisecon
 BENCHMARK(BM_start_up_bare_window_with_text)->UseManualTime()->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_start_up_station)->UseManualTime()->Unit(benchmark::kMillisecond);
 
+// How the station's link to the server goes, for the report.
+std::string link_kind = "in clear";
+
 long long server_connections() {
     return std::stoll(database->rows("SHOW GLOBAL STATUS LIKE 'Connections'").at(0).at(1));
 }
@@ -283,8 +287,10 @@ std::string markdown(const CollectingReporter& reporter, const Idle& idle, long 
     if (idle.ok) {
         out << "\nIdle on " << station_screen << " for " << fixed(idle.seconds, 0) << " s: **"
             << fixed(idle.cpu_percent, 2)
-            << " % of one core** (target < 1 %: " << (idle.cpu_percent < 1.0 ? "met" : "**missed**") << "), "
-            << idle.beats << " server connections in that time (the heartbeat every 5 s).\n";
+            << " % of one core** (target < 1 %: " << (idle.cpu_percent < 1.0 ? "met" : "**missed**")
+            << "), its link to the server " << link_kind << "; " << idle.beats
+            << " new server connections in that time (the heartbeat every 5 s, on the worker's kept "
+               "connection).\n";
     } else if (!idle.why.empty()) {
         out << "\nIdle measurement failed: " << idle.why << "\n";
     }
@@ -308,6 +314,12 @@ int main(int argc, char** argv) {
         load_demo_room(db);
         database = &db;
         db.write_database_file();
+        // With the server's authority, as a room running TLS gives it to its stations.
+        const std::string authority = server_authority();
+        if (!authority.empty()) {
+            folder.write_file(server_authority_file_name, authority);
+            link_kind = "TLS, the server verified against its authority";
+        }
         screen_config = folder.path() + "/screen.json";
         folder.write_file(
             "screen.json",

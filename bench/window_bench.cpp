@@ -100,7 +100,7 @@ std::string markdown(const std::vector<Step>& cold, const CollectingReporter& re
         {"BM_construct_panel<Compteur_temps>", "counter panel `Compteur_temps`"},
         {"BM_construct_panel<Parametrage>", "set-up panel `Parametrage`"},
         {"BM_construct_main_window", "the whole main window, `start_station` included"},
-        {"BM_start_station", "`start_station` alone (its six connections included)"},
+        {"BM_start_station", "`start_station` alone (its operations on the worker's kept link included)"},
         {"BM_paint_welcome_screen", "painting the welcome screen, 1920x1080"},
     };
     for (const auto& piece : pieces) {

@@ -132,6 +132,14 @@ void write_station_file(const char* mac) {
     }
 }
 
-bool server_authority_present() {
-    return station_folder::present(server_authority_file_name);
+AuthorityFile read_server_authority(std::string& bytes) {
+    switch (station_folder::read(server_authority_file_name, bytes)) {
+    case station_folder::FileRead::Read:
+        return AuthorityFile::Read;
+    case station_folder::FileRead::Absent:
+        return AuthorityFile::Absent;
+    case station_folder::FileRead::Unreadable:
+        break;
+    }
+    return AuthorityFile::Unreadable;
 }

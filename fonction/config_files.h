@@ -5,15 +5,19 @@
 
 #include "fonction/fixed_text.h"
 
+#include <string>
+
 extern const char* const database_file_name; // "Configuration_Base_de_donnee.init"
 extern const char* const station_file_name;  // "Configuration_Poste_MAC.init"
 // The certificate authority of the database server (PEM), beside the two files: when it is there, the
 // station accepts only a server that proves itself against it.
 extern const char* const server_authority_file_name; // "Autorite_Base_de_donnee.pem"
 
-// True unless the authority file is certainly absent: a file that exists but cannot be read still
-// asks for verification, which then fails, rather than letting the station talk to any server.
-bool server_authority_present();
+// The authority file, read anew with its bytes: Absent only when it certainly is not there. A file
+// that exists but cannot be read (or is far larger than any authority) still asks for verification,
+// which then fails, rather than letting the station talk to any server.
+enum class AuthorityFile { Absent, Read, Unreadable };
+AuthorityFile read_server_authority(std::string& bytes);
 
 // file_status: 1 read, 0 missing, empty or unreadable (the four texts are then left as they were).
 void read_database_file(FixedText<255>& database_name, FixedText<255>& database_host,

@@ -3,10 +3,17 @@
 #include "fonction/config_files.h"
 #include "platform/station_folder.h"
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 #include <strings.h>
 #include <vector>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <poll.h>
+#endif
 
 bool ServerHealth::known_down(const std::string& server) const {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -52,11 +59,51 @@ bool query(DbLink& link, const char* text, unsigned long length) {
     return ran;
 }
 
+// Waits up to `milliseconds` for the server's answer to arrive on a connection.
+bool answer_within(my_socket socket, int milliseconds) {
+#ifdef _WIN32
+    WSAPOLLFD waiting{};
+    waiting.fd = socket;
+    waiting.events = POLLRDNORM;
+    return WSAPoll(&waiting, 1, milliseconds) > 0;
+#else
+    pollfd waiting{static_cast<int>(socket), POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&waiting, 1, milliseconds);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+#endif
+}
+
+enum class Probe { Answered, Lost, Silent };
+
+// A kept connection may have died since its last operation (a restarted server, a node the balancer
+// dropped, the server's wait_timeout, a network cut): a statement that changes nothing finds out
+// before any of the operation's own is sent, so none of those is ever sent twice. Its answer is
+// awaited no longer than a new connection's greeting would be.
+Probe probe(MYSQL* handle) {
+    static const char nothing[] = "DO 0";
+    if (mysql_send_query(handle, nothing, sizeof nothing - 1) != 0) {
+        return Probe::Lost;
+    }
+    if (!answer_within(mysql_get_socket(handle), static_cast<int>(connect_timeout_seconds) * 1000)) {
+        return Probe::Silent;
+    }
+    return mysql_read_query_result(handle) == 0 ? Probe::Answered : Probe::Lost;
+}
+
+// What a connection is made with, to be compared before a kept one is used again.
+std::string identity(const std::string& server, AuthorityFile authority, const std::string& bytes) {
+    std::string made_with = server;
+    made_with.append(1, '\n').append(1, authority == AuthorityFile::Read ? 'R' : '-').append(bytes);
+    return made_with;
+}
+
 } // namespace
 
 void open_link(DbLink& link, int& connect_status) {
     link.connected = false;
-    link.session_relaxed = false;
     link.statement_escaped_relaxed = false;
     link.tail_escaped_relaxed = false;
     link.result = nullptr;
@@ -70,21 +117,44 @@ void open_link(DbLink& link, int& connect_status) {
     // Given no user name, the client library would sign in as the system account running the
     // station: a file without one has no credentials.
     if (file_status != 1 || user.empty()) {
-        link.handle = nullptr;
+        drop_link(link);
         connect_status = 1;
         return;
     }
+    std::string authority;
+    const AuthorityFile authority_file = read_server_authority(authority);
     std::string& server = link.server;
-    server.clear();
-    if (link.health != nullptr) {
-        server.append(host.str()).append(1, '\n').append(user.str()).append(1, '\n');
-        server.append(password.str()).append(1, '\n').append(name.str());
-        if (link.fail_fast && link.health->known_down(server)) {
-            link.handle = nullptr;
+    server.assign(host.str()).append(1, '\n').append(user.str()).append(1, '\n');
+    server.append(password.str()).append(1, '\n').append(name.str());
+    if (link.health != nullptr && link.fail_fast && link.health->known_down(server)) {
+        connect_status = 1;
+        return;
+    }
+    const std::string made_with =
+        link.keep_open ? identity(server, authority_file, authority) : std::string();
+    // A kept connection is used again only for the same server, account and authority: one made under
+    // another authority, or none, proves nothing about the server the files now name.
+    if (link.handle != nullptr && !link.kept_for.empty() && link.kept_for == made_with &&
+        authority_file != AuthorityFile::Unreadable) {
+        const ServerHealth::Moment started = std::chrono::steady_clock::now();
+        switch (probe(link.handle)) {
+        case Probe::Answered:
+            link.connected = true;
+            connect_status = 0;
+            return;
+        case Probe::Silent:
+            // As a new connection to a server that never greets: not connected, after the same bound.
+            drop_link(link);
+            if (link.health != nullptr) {
+                link.health->report(server, false, started);
+            }
             connect_status = 1;
             return;
+        case Probe::Lost:
+            break;
         }
     }
+    drop_link(link);
     link.handle = mysql_init(nullptr);
     if (link.handle == nullptr) {
         connect_status = 1;
@@ -102,11 +172,11 @@ void open_link(DbLink& link, int& connect_status) {
     // that offers no encryption then is refused too.
     mysql_ssl_set(link.handle, nullptr, nullptr, nullptr, nullptr, nullptr);
     // The library opens the authority by path, while it connects.
-    std::optional<station_folder::OpenablePath> authority;
-    if (server_authority_present()) {
+    std::optional<station_folder::OpenablePath> authority_path;
+    if (authority_file != AuthorityFile::Absent) {
         const my_bool verify = 1;
-        authority.emplace(server_authority_file_name);
-        mysql_options(link.handle, MYSQL_OPT_SSL_CA, authority->c_str());
+        authority_path.emplace(server_authority_file_name);
+        mysql_options(link.handle, MYSQL_OPT_SSL_CA, authority_path->c_str());
         mysql_options(link.handle, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &verify);
     }
     const ServerHealth::Moment started = std::chrono::steady_clock::now();
@@ -117,15 +187,33 @@ void open_link(DbLink& link, int& connect_status) {
     if (link.health != nullptr && !link.connected) {
         link.health->report(server, false, started);
     }
+    if (link.connected) {
+        link.kept_for = made_with;
+    }
 }
 
 void close_link(DbLink& link) {
+    free_result(link);
+    link.connected = false;
+    // Kept only as sound as it was made: no statement's answer left pending, and no error of the
+    // client library's (a connection lost, a statement given up on) on the operation's last call.
+    const bool sound = link.handle != nullptr && link.handle->status == MYSQL_STATUS_READY &&
+                       mysql_get_socket(link.handle) != MARIADB_INVALID_SOCKET &&
+                       !(mysql_errno(link.handle) >= 2000 && mysql_errno(link.handle) <= 2999);
+    if (!link.keep_open || link.kept_for.empty() || !sound) {
+        drop_link(link);
+    }
+}
+
+void drop_link(DbLink& link) {
     free_result(link);
     if (link.handle != nullptr) {
         mysql_close(link.handle);
     }
     link.handle = nullptr;
     link.connected = false;
+    link.session_relaxed = false;
+    link.kept_for.clear();
 }
 
 namespace {

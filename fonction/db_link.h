@@ -1,6 +1,9 @@
-// The database link: one fresh connection per operation, opened from the database file and closed
-// before the operation returns. Statements are composed from their templates with every text value
-// escaped on the operation's own connection; a statement that would not fit is refused, not cut.
+// The database link: every operation opens it from the database file, read anew, and closes it before
+// it returns. A link is one connection per operation, except the worker's, which keep theirs open
+// across operations while the database file and the authority file say what they said when it was
+// made and the server still answers on it: with TLS each new connection is a handshake on both sides.
+// Statements are composed from their templates with every text value escaped on the operation's own
+// connection; a statement that would not fit is refused, not cut.
 #pragma once
 
 #include "fonction/fixed_text.h"
@@ -40,7 +43,8 @@ struct DbLink {
     FixedText<3000> statement;
     FixedText<2000> statement_tail;
     bool connected = false;
-    // The session's sql_mode has been made non-strict (done before the first statement that needs it).
+    // The connection's session sql_mode has been made non-strict (done before the first statement that
+    // needs it; a kept connection stays so).
     bool session_relaxed = false;
     // The session mode each piece's values were escaped for (true: relaxed).
     bool statement_escaped_relaxed = false;
@@ -51,6 +55,12 @@ struct DbLink {
     bool fail_fast = false;
     // The server the current connection is to, as the health knows it.
     std::string server;
+    // Kept open across operations (the worker's links): close_link leaves a sound connection open,
+    // and open_link uses it again while the files name the same server, account and authority and
+    // the server answers on it; otherwise it is closed and a new one made.
+    bool keep_open = false;
+    // What the kept connection was made with: the database file's four values and the authority's bytes.
+    std::string kept_for;
 };
 
 // Connection bounds: a server that does not answer must not freeze the station.
@@ -60,6 +70,8 @@ constexpr unsigned int read_write_timeout_seconds = 5;
 // connect_status: 0 connected, 1 not.
 void open_link(DbLink& link, int& connect_status);
 void close_link(DbLink& link);
+// Closes the connection, a kept one too (the worker's links when it ends).
+void drop_link(DbLink& link);
 
 // Opens the link for one operation and closes it (freeing any result left) on every path out,
 // exceptions included.

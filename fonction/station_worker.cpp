@@ -13,6 +13,8 @@ StationWorker::StationWorker(ServerHealth& health, WorkerMode mode) : mode_(mode
     link_.fail_fast = false;
     window_link_.health = &health;
     window_link_.fail_fast = true;
+    link_.keep_open = true;
+    window_link_.keep_open = true;
     if (mode_ == WorkerMode::Thread) {
         // A result waits at most this long on a window that is otherwise idle.
         pick_up_.setInterval(20);
@@ -31,6 +33,8 @@ StationWorker::~StationWorker() {
         queue_changed_.notify_all();
         thread_.join();
     }
+    drop_link(link_);
+    drop_link(window_link_);
 }
 
 void StationWorker::run_jobs() {

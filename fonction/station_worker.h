@@ -1,8 +1,9 @@
 // Every database operation of the station, on a thread of its own so that the window never waits on
 // the network: the timers' (the session's status poll, the heartbeat, the session closes and their
 // retries, and the session record that lets a crash or a power cut lose none of them) and, through
-// for_window, those a person starts. The worker has its own links (one connection per operation, as
-// everywhere).
+// for_window, those a person starts. The worker has its own two links, the timers' and the window's,
+// each kept open across operations (see DbLink::keep_open): a station polls every second, and with TLS
+// a connection per operation would be a handshake every second on the station and on the server.
 //
 // Requests come from the window's thread into a queue under a lock; results go back the same way and
 // reach the window's thread at its next turn (a short timer of its own picks up any left while

@@ -15,6 +15,10 @@
 # kalimo_cluster_stop       stop it (safe to call twice, or when it never started); kalimo_db_trap
 #                           stops it too
 # kalimo_on_cluster CMD...  run CMD with the test variables pointing at the cluster's balancer
+# kalimo_tls_make           make a certificate authority and a server certificate for 127.0.0.1 in a
+#                           folder of their own (removed by kalimo_db_trap): KALIMO_TLS_OPTIONS holds the
+#                           mariadbd options that offer TLS with them, KALIMO_TEST_DB_AUTHORITY the
+#                           authority's file, which a station verifies the server against
 
 # What building the station and running it against a private server needs (scripts/demo)...
 KALIMO_PROGRAM_PACKAGES=(
@@ -274,10 +278,40 @@ kalimo_db_stop() {
 
 # EXIT alone misses SIGTERM and SIGHUP: turn them (and Ctrl-C) into an exit so the trap runs.
 kalimo_db_trap() {
-    trap 'kalimo_cluster_stop; kalimo_db_stop' EXIT
+    trap 'kalimo_cluster_stop; kalimo_db_stop; kalimo_tls_remove' EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM
     trap 'exit 129' HUP
+}
+
+kalimo_tls_make() {
+    local dir key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+    # In /tmp, readable by all: a cluster's nodes run as the mysql account.
+    dir="$(mktemp -d /tmp/kalimo-tls.XXXXXX)" || return 1
+    chmod 755 "$dir"
+    printf 'subjectAltName=IP:127.0.0.1\n' >"$dir/server.ext"
+    if ! openssl req -x509 -days 3650 -subj "/CN=Kalimo bench authority" "${key[@]}" \
+        -keyout "$dir/ca.key" -out "$dir/ca.pem" >"$dir/openssl.log" 2>&1 ||
+        ! openssl req -subj /CN=127.0.0.1 "${key[@]}" -keyout "$dir/server.key" -out "$dir/server.csr" \
+            >>"$dir/openssl.log" 2>&1 ||
+        ! openssl x509 -req -days 3650 -in "$dir/server.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+            -CAcreateserial -extfile "$dir/server.ext" -out "$dir/server.pem" >>"$dir/openssl.log" 2>&1; then
+        kalimo_log "the certificates could not be made"
+        cat "$dir/openssl.log" >&2
+        rm -rf "$dir"
+        return 1
+    fi
+    chmod 644 "$dir"/*
+    export KALIMO_TLS_DIR="$dir"
+    export KALIMO_TEST_DB_AUTHORITY="$dir/ca.pem"
+    KALIMO_TLS_OPTIONS=(--ssl-ca="$dir/ca.pem" --ssl-cert="$dir/server.pem" --ssl-key="$dir/server.key")
+}
+
+kalimo_tls_remove() {
+    if [ -n "${KALIMO_TLS_DIR:-}" ]; then
+        rm -rf "$KALIMO_TLS_DIR"
+    fi
+    unset KALIMO_TLS_DIR KALIMO_TEST_DB_AUTHORITY
 }
 
 kalimo_db_load() {

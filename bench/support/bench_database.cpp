@@ -1,8 +1,12 @@
 #include "bench/support/bench_database.h"
 
+#include "fonction/config_files.h"
+
 #include <QByteArray>
 
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <stdexcept>
 
@@ -32,9 +36,22 @@ bool set_town_count(TestDatabase& db, int towns) {
     return db.count("tab_city") == towns;
 }
 
+std::string server_authority() {
+    const char* path = std::getenv("KALIMO_TEST_DB_AUTHORITY");
+    if (path == nullptr) {
+        return {};
+    }
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 void prepare_demo_station(TestDatabase& db, const WorkingFolder& folder) {
     load_demo_room(db);
     db.write_database_file();
+    const std::string authority = server_authority();
+    if (!authority.empty()) {
+        folder.write_file(server_authority_file_name, authority);
+    }
     folder.write_file("Configuration_Poste_MAC.init", "02-00-00-00-00-01");
     folder.write_file(
         "screen.json",

@@ -22,6 +22,7 @@ std::atomic<std::uint64_t> queries{0};
 std::atomic<std::uint64_t> query_failures{0};
 
 thread_local const char* source_address = nullptr;
+std::atomic<bool> in_clear{false};
 thread_local client_hooks::ThreadFailures thread_failures;
 thread_local bool keep_stacks = false;
 thread_local std::function<void()> before_statement;
@@ -117,6 +118,10 @@ extern "C" MYSQL* STDCALL mysql_real_connect(MYSQL* mysql, const char* host, con
     if (source_address != nullptr && mysql != nullptr) {
         mysql_optionsv(mysql, MYSQL_OPT_BIND, source_address);
     }
+    if (in_clear.load() && mysql != nullptr) {
+        const my_bool no = 0;
+        mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &no);
+    }
     CallTimer timer;
     MYSQL* connected = real(mysql, host, user, passwd, db, port, unix_socket, clientflag);
     timer.finish(std::string("connect to ") + (host != nullptr ? host : "(default)") +
@@ -171,6 +176,10 @@ Counts totals() {
 
 void bind_thread_to(const char* address) {
     source_address = address;
+}
+
+void connect_in_clear(bool clear) {
+    in_clear = clear;
 }
 
 ThreadFailures take_thread_failures() {

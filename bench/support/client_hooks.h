@@ -27,6 +27,10 @@ Counts totals();
 // Source address ("127.0.0.x") for the connections this thread opens from now on; nullptr for none.
 void bind_thread_to(const char* source_address);
 
+// From now on, the connections of every thread are made in clear (true) even to a server that offers
+// TLS, or as the program asks (false): the same server measured both ways.
+void connect_in_clear(bool clear);
+
 // Failures seen by this thread since its last call, and the last error number among them.
 struct ThreadFailures {
     unsigned int failures = 0;

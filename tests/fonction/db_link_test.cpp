@@ -71,6 +71,42 @@ TEST_F(DbLinkTest, EditingTheFileBetweenOperationsChangesTheServerUsed) {
     EXPECT_EQ(id, 0);
 }
 
+// The worker's links keep one connection across operations, its session relaxed once, for as long as
+// the database file says the same; a changed file (a set-up, a moved server) is honoured at the next
+// operation, and the old connection is not left behind.
+TEST_F(DbLinkTest, AKeptLinkServesOperationsOnOneConnectionUntilTheDatabaseFileChanges) {
+    link.keep_open = true;
+    // The connection an operation ran on, its session's sql_mode and account; {"!"} when not connected.
+    const auto session = [this] {
+        int status = 1;
+        LinkScope scope(link, status);
+        if (status != 0 || !run(link, "SELECT CONNECTION_ID(), @@SESSION.sql_mode, CURRENT_USER()", {}) ||
+            !store_result(link) || fetch_row(link) != Fetch::Row) {
+            return std::vector<std::string>{"!"};
+        }
+        return std::vector<std::string>{column(link, 0), column(link, 1), column(link, 2)};
+    };
+    const std::vector<std::string> first = session();
+    ASSERT_EQ(first.size(), 3u);
+    EXPECT_TRUE(report_station_alive(link, 1)) << "a write relaxes the session first";
+    const std::vector<std::string> again = session();
+    EXPECT_EQ(again, (std::vector<std::string>{first[0], "", first[2]}))
+        << "the same connection, still relaxed";
+    EXPECT_EQ(db->open_connections(1), 1);
+
+    const ServerAccess access = ServerAccess::from_environment();
+    db->write_database_file(access.user, access.password);
+    const std::vector<std::string> other = session();
+    ASSERT_EQ(other.size(), 3u);
+    EXPECT_NE(other[0], first[0]);
+    EXPECT_EQ(other[1], first[1]) << "a new session, in the server's mode";
+    EXPECT_NE(other[2], first[2]) << "the account the file names now";
+    db->write_database_file(access.station_user, "not the password");
+    EXPECT_EQ(session(), std::vector<std::string>{"!"});
+    EXPECT_EQ(link.handle, nullptr);
+    EXPECT_EQ(db->open_connections(), 0);
+}
+
 TEST_F(DbLinkTest, TextValuesAreEscapedAndTheTemplateIsKept) {
     LinkScope scope(link);
     ASSERT_TRUE(compose(link, "SELECT '%s', '%d', '%02d', '%04d', '%lu', '%c' ;",

@@ -131,7 +131,7 @@ TEST_F(RegistrationScreen, OpeningListsTheTownsOnceInTheServersOrder) {
     EXPECT_EQ(towns->count(), static_cast<int>(expected.size()) + 1) << "rebuilt, each town once";
     EXPECT_EQ(towns->findText(QStringLiteral("Brest")), towns->count() - 1);
     EXPECT_FALSE(form()->Inscription_ville->isVisible()) << "the opening hides the other town";
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(RegistrationScreen, TheFirstMissingFieldIsNamedAndNothingIsWritten) {
@@ -196,7 +196,7 @@ TEST_F(RegistrationScreen, AYearThatIsNotANumberIsReportedAndNothingIsWritten) {
         EXPECT_TRUE(on_registration_screen());
         EXPECT_EQ(form()->Inscription_Nom->text(), QStringLiteral("DUPONT")) << "the form keeps its contents";
     }
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(RegistrationScreen, ARegistrationStoresWhatWasTypedAndEmptiesTheForm) {
@@ -243,7 +243,7 @@ TEST_F(RegistrationScreen, ARegistrationStoresWhatWasTypedAndEmptiesTheForm) {
     EXPECT_FALSE(window->inscription()->isVisible());
     EXPECT_TRUE(form()->Inscription_Nom->text().isEmpty());
     EXPECT_FALSE(form()->Inscription_radio_retraite->isChecked());
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(RegistrationScreen, ThePasswordIsTheDigestOfTheEightBirthDigits) {
@@ -352,7 +352,7 @@ TEST_F(RegistrationScreen, ARefusedInsertKeepsTheFormAndSendsTheVisitorToTheStaf
     EXPECT_EQ(form()->Inscription_richedit_adresse->toPlainText(), QStringLiteral("12 rue Haute"));
     EXPECT_TRUE(form()->Inscription_radio_retraite->isChecked());
     EXPECT_EQ(form()->Inscription_ComboBox_ville->currentText(), QStringLiteral("Lyon"));
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(RegistrationScreen, HostileTextIsStoredExactlyOrCutAndNoOtherRowChanges) {

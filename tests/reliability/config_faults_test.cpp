@@ -122,7 +122,7 @@ TEST_F(ConfigFaults, ABrokenDatabaseFileIsAServerOutOfReachTheStationStaysLocked
             folder.write_file(station_file_name, kMac);
         }
         EXPECT_TRUE(errors.empty());
-        EXPECT_EQ(db->open_connections(), 0);
+        EXPECT_EQ(connections_beyond_kept_links(), 0);
     }
 }
 
@@ -143,7 +143,7 @@ TEST_F(ConfigFaults, ADirectoryInPlaceOfTheDatabaseFileIsReportedWhenSetUpWrites
     EXPECT_TRUE(window->parametrage()->isVisible());
     EXPECT_EQ(db->scalar("SELECT COUNT(*) FROM tab_computer WHERE adresse_mac_computer=''"), "0")
         << "the record keeps its MAC";
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(ConfigFaults, ABrokenStationFileDoesNotIdentifyTheStation) {
@@ -183,6 +183,6 @@ TEST_F(ConfigFaults, ABrokenStationFileDoesNotIdentifyTheStation) {
             EXPECT_LE(window->config.station_mac.size(), 19u);
         }
         EXPECT_TRUE(errors.empty());
-        EXPECT_EQ(db->open_connections(), 0);
+        EXPECT_EQ(connections_beyond_kept_links(), 0);
     }
 }

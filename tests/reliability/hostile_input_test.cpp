@@ -113,7 +113,7 @@ TEST_F(Hostile, SignInRefusesEveryHostileTextAndAnAccountHoldingOneSignsInWithIt
         db->exec("DELETE FROM tab_user WHERE id_user=" + id_user);
     }
     EXPECT_EQ(all("tab_user"), users);
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 namespace {
@@ -271,7 +271,7 @@ TEST_F(HostileRegistration, EveryFieldStoresEachHostileTextExactlyOrCutAtItsCapa
     EXPECT_EQ(spots_seen, static_cast<int>(spot_checks.size()));
     EXPECT_EQ(all("tab_user"), users);
     EXPECT_EQ(all("tab_city"), towns);
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 namespace {
@@ -360,7 +360,7 @@ TEST_F(HostileSetup, TheDatabaseEditsRefuseWhatTheFileCannotHoldAndStoreTheRest)
         folder.write_file(database_file_name, good_database_file);
     }
     EXPECT_EQ(all("tab_computer"), computers);
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(HostileSetup, HostileComputerNamesAreListedAsStoredAndBindTheirOwnRecordOnly) {
@@ -409,7 +409,7 @@ TEST_F(HostileSetup, HostileComputerNamesAreListedAsStoredAndBindTheirOwnRecordO
         sign_in(QStringLiteral("admin"), QStringLiteral("secret"));
         ASSERT_TRUE(window->parametrage()->isVisible());
     }
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(Hostile, TextsFromTheDatabaseAreShownAsStoredAndFindTheirRows) {
@@ -465,6 +465,6 @@ TEST_F(Hostile, TextsFromTheDatabaseAreShownAsStoredAndFindTheirRows) {
         EXPECT_TRUE(errors.empty());
         EXPECT_EQ(db->count("tab_computer"), 1);
         EXPECT_EQ(db->count("tab_espace"), 1);
-        EXPECT_EQ(db->open_connections(), 0);
+        EXPECT_EQ(connections_beyond_kept_links(), 0);
     }
 }

@@ -355,6 +355,28 @@ void PrivateServer::stop() {
     pid_ = -1;
 }
 
+void PrivateServer::pause() {
+    if (pid_ <= 0 || ::kill(pid_, SIGSTOP) != 0) {
+        return;
+    }
+    // The signal is taken asynchronously: wait until the process is seen stopped.
+    const std::string stat = "/proc/" + std::to_string(pid_) + "/stat";
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const std::string text = slurp(stat);
+        const std::size_t end = text.rfind(')');
+        if (end != std::string::npos && end + 2 < text.size() && text[end + 2] == 'T') {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+void PrivateServer::resume() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGCONT);
+    }
+}
+
 std::string PrivateServer::root_scalar(const std::string& sql, std::string& error) {
     MYSQL* handle = mysql_init(nullptr);
     const unsigned int timeout = 3;

@@ -44,6 +44,10 @@ class PrivateServer {
     bool start(std::string& error);
     // A clean shutdown, as an administrator's; waits until the process has gone.
     void stop();
+    // Stops the process where it is (SIGSTOP), as a frozen server or a cut network looks to a
+    // connection already made; resume() lets it go on.
+    void pause();
+    void resume();
     // Connections the server has open, its own administrative one excluded.
     long long connections();
     // Connections down to `expected` once those just closed have gone (up to two seconds).

@@ -6,6 +6,7 @@
 #include "fonction/session_queries.h"
 #include "fonction/setup_queries.h"
 #include "fonction/station_queries.h"
+#include "fonction/station_worker.h"
 #include "platform/posix/file_broker.h"
 #include "session/compteur_temps.h"
 #include "tests/reliability/private_server.h"
@@ -84,6 +85,10 @@ class PrivateServerTest : public StationTest {
     }
     std::vector<std::vector<std::string>> rows(const std::string& sql) {
         return server->rows(db->name(), sql);
+    }
+    // Connections beyond the test's own and the worker's two kept links.
+    long long beyond_kept_links() {
+        return std::max(0LL, server->connections_settled(baseline + 2) - baseline - 2);
     }
     std::vector<std::string> session_row() {
         return rows("SELECT duree_resa, status_resa FROM tab_resa WHERE id_resa=" + std::to_string(id_resa))
@@ -243,7 +248,9 @@ TEST_F(PrivateServerTest, AServerStoppedDuringASessionStillEndsItWhenTheCreditIs
     ASSERT_TRUE(server->start(why)) << why;
     heartbeat();
     EXPECT_EQ(session_row(), (std::vector<std::string>{"1", "1"}));
-    EXPECT_EQ(server->connections_settled(0), 0) << "the test's own connection went with the restart";
+    window.reset();
+    EXPECT_EQ(server->connections_settled(0), 0)
+        << "the test's own connection went with the restart, the station's kept links with the station";
 }
 
 TEST_F(PrivateServerTest, AfterARestartTheNextPollWorksAndTheRowIsClosedCorrectly) {
@@ -276,7 +283,9 @@ TEST_F(PrivateServerTest, AfterARestartTheNextPollWorksAndTheRowIsClosedCorrectl
     tick();
     EXPECT_FALSE(window->Timer1.isActive());
     EXPECT_EQ(session_row(), (std::vector<std::string>{"1", "1"}));
-    EXPECT_EQ(server->connections_settled(0), 0) << "the test's own connection went with the restart";
+    window.reset();
+    EXPECT_EQ(server->connections_settled(0), 0)
+        << "the test's own connection went with the restart, the station's kept links with the station";
 }
 
 TEST_F(PrivateServerTest, ASilentServerHoldsEachOperationNoLongerThanTheConnectBound) {
@@ -343,7 +352,57 @@ TEST_F(PrivateServerTest, ASilentServerHoldsEachOperationNoLongerThanTheConnectB
     window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(session_row(), (std::vector<std::string>{"3", "1"}));
     EXPECT_EQ(db->count("tab_resa"), 1) << "the silent server took no row";
-    EXPECT_EQ(server->connections_settled(baseline), baseline);
+    EXPECT_EQ(beyond_kept_links(), 0);
+}
+
+// A kept link (the worker's) whose connection died between two operations is opened anew, and the
+// operation has the outcome it would have had, its statements sent once. One whose server keeps
+// silent on it is not connected after no longer than a new connection's bound.
+TEST_F(PrivateServerTest, AKeptLinkWhoseConnectionDiedIsOpenedAnewAndSendsEachStatementOnce) {
+    const int computer = add_room();
+    DbLink link;
+    link.keep_open = true;
+    int id = 0;
+    open_session_row(link, computer, 1, 90, id);
+    ASSERT_GT(id, 0);
+    const std::vector<std::pair<const char*, std::function<void()>>> deaths = {
+        {"the server restarted",
+         [&] {
+             server->stop();
+             std::string why;
+             ASSERT_TRUE(server->start(why)) << why;
+         }},
+        {"the server ended it (its wait_timeout, a balancer dropping a node)",
+         [&] { rows("KILL CONNECTION " + std::to_string(mysql_thread_id(link.handle))); }},
+    };
+    for (const auto& [death, cause] : deaths) {
+        SCOPED_TRACE(death);
+        const long long rows_before = db->count("tab_resa");
+        ASSERT_NE(link.handle, nullptr) << "kept";
+        const unsigned long connection = mysql_thread_id(link.handle);
+        cause();
+        id = 0;
+        open_session_row(link, computer, 1, 90, id);
+        EXPECT_GT(id, 0);
+        EXPECT_EQ(db->count("tab_resa"), rows_before + 1);
+        EXPECT_NE(mysql_thread_id(link.handle), connection);
+    }
+
+    server->pause();
+    struct Resume {
+        PrivateServer* server;
+        ~Resume() { server->resume(); }
+    } resume{server};
+    int status = 0;
+    const double took = seconds_of([&] { find_computer_by_mac(link, kMac, id, status); });
+    EXPECT_EQ(status, 1) << "not connected, as a new connection would not be";
+    EXPECT_GE(took, std::chrono::duration<double>(connect_bound).count() - 0.5);
+    EXPECT_LT(took, std::chrono::duration<double>(tick_bound).count());
+    server->resume();
+    id = 0;
+    find_computer_by_mac(link, kMac, id, status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(id, computer);
 }
 
 TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAndLeaveNoConnection) {
@@ -373,7 +432,7 @@ TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAnd
         EXPECT_EQ(window->parametrage()->ui()->Parametrage_combobox_nom_poste->currentText(),
                   QStringLiteral("Pas de connexion à la base de données"));
         EXPECT_TRUE(errors.empty());
-        EXPECT_EQ(server->connections_settled(baseline), baseline);
+        EXPECT_EQ(beyond_kept_links(), 0);
     }
     folder.write_file("Configuration_Base_de_donnee.init", good);
 
@@ -415,7 +474,7 @@ TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAnd
         ASSERT_EQ(errors.size(), 1u);
         EXPECT_EQ(errors[0], QStringLiteral("'' n'est pas une valeur entière correcte"));
         EXPECT_EQ(messages.size(), 1u) << "nothing but the error box";
-        EXPECT_EQ(server->connections_settled(baseline), baseline);
+        EXPECT_EQ(beyond_kept_links(), 0);
     }
 
     // Missing tables: each lookup that needs one fails quietly and its screen decides.
@@ -466,15 +525,16 @@ TEST_F(PrivateServerTest, MisconfiguredAccessAndBrokenTablesHaveTheirOutcomesAnd
         start();
         table.check();
         EXPECT_TRUE(errors.empty());
-        EXPECT_EQ(server->connections_settled(baseline), baseline);
+        EXPECT_EQ(beyond_kept_links(), 0);
     }
 }
 
 namespace {
 
 // The link to a server that offers TLS: encrypted whatever the station has, verified when the
-// server's authority is beside its files.
-class EncryptedLink : public ::testing::Test {
+// server's authority is beside its files. With a link of one connection per operation, and with a kept
+// one (the worker's), which must not be used again once the authority is another or is new.
+class EncryptedLink : public ::testing::TestWithParam<bool> {
   protected:
     static void SetUpTestSuite() { server = PrivateServer::start_new_tls(failure).release(); }
     static void TearDownTestSuite() {
@@ -495,7 +555,9 @@ class EncryptedLink : public ::testing::Test {
         db->exec(
             "INSERT INTO tab_computer (nom_computer, adresse_mac_computer, usage_computer) VALUES ('P1', "
             "'00-00-00-00-00-01', 1)");
+        link.keep_open = GetParam();
     }
+    void TearDown() override { drop_link(link); }
     static std::string bytes_of(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(in), {});
@@ -503,7 +565,6 @@ class EncryptedLink : public ::testing::Test {
     // The cipher the server sees on a connection of the station's; "" for a plain one, "!" when the
     // station is not connected.
     std::string station_cipher() {
-        DbLink link;
         int status = 1;
         LinkScope scope(link, status);
         if (status != 0) {
@@ -517,7 +578,6 @@ class EncryptedLink : public ::testing::Test {
     }
     // The station's own first lookup, as start-up makes it: 1 when it cannot connect.
     int identification_status() {
-        DbLink link;
         int id = 0;
         int status = -1;
         find_computer_by_mac(link, "00-00-00-00-00-01", id, status);
@@ -529,6 +589,7 @@ class EncryptedLink : public ::testing::Test {
     std::optional<TestHostOverride> host;
     WorkingFolder folder;
     std::unique_ptr<TestDatabase> db;
+    DbLink link;
 };
 
 PrivateServer* EncryptedLink::server = nullptr;
@@ -536,9 +597,13 @@ std::string EncryptedLink::failure;
 
 } // namespace
 
-TEST_F(EncryptedLink, EveryConnectionIsEncryptedAndTheAuthorityBesideTheFilesIsRequiredOfTheServer) {
+INSTANTIATE_TEST_SUITE_P(KeptOrNot, EncryptedLink, ::testing::Bool());
+
+TEST_P(EncryptedLink, EveryConnectionIsEncryptedAndTheAuthorityBesideTheFilesIsRequiredOfTheServer) {
     EXPECT_NE(station_cipher(), "") << "encrypted without an authority too";
     EXPECT_EQ(identification_status(), 0);
+    folder.write_file(server_authority_file_name, bytes_of(server->foreign_authority_file()));
+    EXPECT_EQ(station_cipher(), "!");
 
     folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
     const std::string cipher = station_cipher();
@@ -564,7 +629,7 @@ TEST_F(EncryptedLink, EveryConnectionIsEncryptedAndTheAuthorityBesideTheFilesIsR
     EXPECT_EQ(station_cipher(), "!") << "a server without TLS is refused once the station has an authority";
 }
 
-TEST_F(EncryptedLink, BehindTheFileBrokerTheAuthorityReachesTheClientLibraryAsACopy) {
+TEST_P(EncryptedLink, BehindTheFileBrokerTheAuthorityReachesTheClientLibraryAsACopy) {
     // As a station installed setgid: its files through the broker, its folder out of its own reach.
     folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
     pid_t broker = 0;
@@ -583,7 +648,7 @@ TEST_F(EncryptedLink, BehindTheFileBrokerTheAuthorityReachesTheClientLibraryAsAC
     EXPECT_EQ(foreign, "!");
 }
 
-TEST_F(EncryptedLink, AnAccountThatRequiresTlsWorks) {
+TEST_P(EncryptedLink, AnAccountThatRequiresTlsWorks) {
     db->exec("CREATE OR REPLACE USER 'kt_tls'@'%' IDENTIFIED BY 'x' REQUIRE SSL");
     db->grant_station_role("'kt_tls'@'%'");
     db->write_database_file("kt_tls", "x");
@@ -592,4 +657,27 @@ TEST_F(EncryptedLink, AnAccountThatRequiresTlsWorks) {
     EXPECT_NE(station_cipher(), "!");
     EXPECT_EQ(identification_status(), 0);
     db->exec("DROP USER 'kt_tls'@'%'");
+}
+
+// The worker keeps its connection across operations: the server makes one handshake for all of them.
+TEST_P(EncryptedLink, TheWorkersOperationsShareOneHandshake) {
+    FakePlatform system;
+    folder.write_file(server_authority_file_name, bytes_of(server->authority_file()));
+    db->exec("INSERT INTO tab_resa (id_user_resa, status_resa) VALUES (7, 0)");
+    const int id_resa = static_cast<int>(db->insert_id());
+    ServerHealth health;
+    StationWorker worker(health, WorkerMode::Inline);
+    int answered = 0;
+    QObject::connect(&worker, &StationWorker::status_polled,
+                     [&](int, int status) { answered += status == 0; });
+    QObject::connect(&worker, &StationWorker::beat_done, [&](bool beat) { answered += beat; });
+    const long long handshakes = server->status("Ssl_accepts");
+    for (int second = 0; second < 20; ++second) {
+        worker.poll_status(7, id_resa, 0);
+        if (second % 5 == 0) {
+            worker.beat(1);
+        }
+    }
+    EXPECT_EQ(answered, 24);
+    EXPECT_EQ(server->status("Ssl_accepts") - handshakes, 1);
 }

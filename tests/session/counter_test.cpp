@@ -301,7 +301,7 @@ TEST_F(Counter, ANullStatusReportsTheConversionAndTheNextTickGoesOn) {
     });
     tick();
     ASSERT_EQ(errors.size(), 1u);
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
     db->exec("UPDATE tab_resa SET status_resa=0");
     tick();
     EXPECT_EQ(shown(), QStringLiteral("1 s")) << "the clock counted the second of the tick the error ended";

@@ -96,7 +96,7 @@ TEST_F(SignIn, HostileLoginsAndPasswordsAreRefusedAndChangeNothing) {
         expect_refused(QStringLiteral("Identifiant ou mot de passe incorrect"));
     }
     EXPECT_EQ(db->count("tab_user"), 2);
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(SignIn, AnAccentedLoginAndPasswordMatchTheirLatin1Row) {
@@ -323,7 +323,7 @@ TEST_F(SignIn, ANullInAnIntegerColumnReportsTheConversionAndRestoresTheLogin) {
     EXPECT_EQ(errors[0], QStringLiteral("'' n'est pas une valeur entière correcte"));
     EXPECT_EQ(window->session.lookup_outcome, 0);
     EXPECT_TRUE(id()->Identification_labeledit_identifiant->text().isEmpty());
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
     EXPECT_EQ(db->count("tab_resa"), 0);
 }
 

@@ -209,7 +209,7 @@ TEST_F(SetupScreen, AKnownStationListsItsOwnNameFirstThenTheFreeOnes) {
     EXPECT_EQ(edits(), (QStringList{QString::fromStdString(db->name()), QString::fromStdString(access.host),
                                     QString::fromStdString(access.station_user),
                                     QString::fromStdString(access.station_password)}));
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 
     // A usage the station does not know leaves the radio buttons as they are; a missing file empties the
     // edits.
@@ -272,7 +272,7 @@ TEST_F(SetupScreen, AnUnidentifiedStationListsThePromptsThenFreeRecordsAndNamesT
     select_name(QStringLiteral("Poste-02"));
     select_name(name_prompt);
     EXPECT_EQ(space_label(), QStringLiteral("Espace non défini"));
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(SetupScreen, WithoutFreeRecordsOnlyThePromptIsListed) {
@@ -311,7 +311,7 @@ TEST_F(SetupScreen, TheReloadButtonListsTheRecordsFreeNow) {
     db->exec("DELETE FROM tab_computer WHERE id_computer=" + std::to_string(id_computer));
     p()->Parametrage_bouton_actualiser_nom_poste->click();
     EXPECT_EQ(names(), (QStringList{name_prompt, QStringLiteral("Poste-02")}));
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(SetupScreen, ValiderWritesBothFilesBindsTheRecordAndRestartsIdentified) {
@@ -342,7 +342,7 @@ TEST_F(SetupScreen, ValiderWritesBothFilesBindsTheRecordAndRestartsIdentified) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Kalimo - Animateur"));
     EXPECT_EQ(id()->Identification_label_nom_poste->text(), QStringLiteral("Poste-03"));
     EXPECT_EQ(id()->Identification_label_nom_espace->text(), QStringLiteral("Espace Sud"));
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(SetupScreen, ValiderTakesThePromptItemsAsTheyAre) {
@@ -499,7 +499,7 @@ TEST_F(SetupScreen, ParametresDuringAStaffSessionClosesItsRowAndOpensSetup) {
     window->Paramtres1->trigger();
     EXPECT_EQ(db->scalar("SELECT status_resa FROM tab_resa WHERE id_resa=" + std::to_string(resa)), "7");
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(db->open_connections(), 0);
+    EXPECT_EQ(connections_beyond_kept_links(), 0);
 }
 
 TEST_F(SetupScreen, ParametresWithAnyOtherSessionDoesNothing) {

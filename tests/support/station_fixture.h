@@ -23,6 +23,7 @@
 #include <QWindow>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -51,6 +52,9 @@ class StationTest : public ::testing::Test {
         set_message_sink(nullptr);
     }
 
+    // Connections to this test's database beyond the worker's two kept links (the timers' and the
+    // window's): what a leak would leave.
+    long long connections_beyond_kept_links() { return std::max(0LL, db->open_connections(2) - 2); }
     // Needs the server: call first in tests that use the database.
     void with_database() {
         db = std::make_unique<TestDatabase>();

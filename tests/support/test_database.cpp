@@ -353,14 +353,14 @@ long long TestDatabase::count(const std::string& table) {
     return std::stoll(scalar("SELECT COUNT(*) FROM `" + table + "`"));
 }
 
-long long TestDatabase::open_connections() {
+long long TestDatabase::open_connections(long long at_most) {
     // A connection the client has just closed stays listed until the server's thread notices; give
     // it up to two seconds to go before counting it as left open.
     long long open = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         open = std::stoll(scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE DB='" + name_ +
                                  "' AND ID <> CONNECTION_ID()"));
-        if (open == 0) {
+        if (open <= at_most) {
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
