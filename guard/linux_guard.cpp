@@ -261,7 +261,8 @@ void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& 
         station.process.pid = pid;
         if (watched.count(pid) != 0 || !runs_program(pid, station_program) ||
             !read_stat(pid, state, station.process.start_time) || !read_identity(pid, station.who) ||
-            station.who.uid == 0 || station.who.keeps_group) {
+            station.who.uid == 0 || station.who.keeps_group ||
+            runs_program(station.who.parent, station_program)) {
             continue;
         }
         station.handle = ProcessHandle(station.process);

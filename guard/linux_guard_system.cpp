@@ -247,7 +247,9 @@ bool read_identity(pid_t pid, Identity& who) {
         std::string key;
         fields >> key;
         unsigned long value = 0;
-        if (key == "Uid:") {
+        if (key == "PPid:" && fields >> value) {
+            who.parent = static_cast<pid_t>(value);
+        } else if (key == "Uid:") {
             have_uid = static_cast<bool>(fields >> value);
             who.uid = static_cast<uid_t>(value);
         } else if (key == "Gid:") {

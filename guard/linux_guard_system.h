@@ -32,6 +32,9 @@ struct Identity {
     // A station's file broker keeps the program's group, which the station itself gives up as it
     // starts: a process that keeps it is no station to watch.
     bool keeps_group = false;
+    // A station's own children (its broker, a program it starts, between fork and exec) run the
+    // station's program too, and are no stations.
+    pid_t parent = 0;
 };
 bool read_identity(pid_t pid, Identity& who);
 
