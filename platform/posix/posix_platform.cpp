@@ -27,6 +27,47 @@
 
 namespace {
 
+// The exchange with the guard, in the station folder (the current folder), which only the station's
+// group and root write: the station's request, and the guard's answer once the reset is over.
+constexpr const char* reset_request_file = "Remise_a_zero.init";
+constexpr const char* reset_answer_file = "Remise_a_zero_faite.init";
+// Where the guard says it runs: root's, out of the visitor's reach.
+constexpr const char* guard_pid_file = "/run/kalimo-guard/guard.pid";
+
+// This boot's identity, as the kernel gives it: the guard compares it with the current one.
+std::string boot_identity() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    const bool plain =
+        !id.empty() && id.size() <= 64 &&
+        std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) != 0 || c == '-'; });
+    return plain ? id : std::string();
+}
+
+// A guard watches the stations of this computer: the process its pid file names is alive (one of
+// root's: signalling it is refused, which says it exists).
+bool guard_running() {
+    std::ifstream in(guard_pid_file);
+    long pid = 0;
+    if (!(in >> pid) || pid <= 1) {
+        return false;
+    }
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+
+// Writes a small file whole: a temporary file, then renamed over the name.
+bool write_whole(const std::string& name, const std::string& text) {
+    const std::string temporary = name + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!(out << text) || !out.flush()) {
+            return false;
+        }
+    }
+    return std::rename(temporary.c_str(), name.c_str()) == 0;
+}
+
 std::string read_first_line(const std::string& path) {
     std::ifstream in(path);
     std::string line;
@@ -331,6 +372,37 @@ class PosixPlatform final : public Platform {
     }
 
     bool desktop_lockable() override { return !wayland_session(); }
+
+    // A process's start is stamped on the boot clock, which counts a suspended computer's time too.
+    ProcessClock process_clock() override {
+        timespec now{};
+        clock_gettime(CLOCK_BOOTTIME, &now);
+        return {static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000, boot_identity()};
+    }
+
+    ResetProgress ask_reset(const ProcessClock& opened) override {
+        if (!guard_running()) {
+            return ResetProgress::NoGuard;
+        }
+        std::remove(reset_answer_file);
+        const std::string request = std::to_string(getpid()) + ' ' + std::to_string(opened.ms) + ' ' +
+                                    (opened.boot.empty() ? std::string("-") : opened.boot) + "\r\n";
+        // Unwritten, the request is never answered: the station stays locked and says so.
+        write_whole(reset_request_file, request);
+        return ResetProgress::Waiting;
+    }
+
+    ResetProgress reset_progress() override {
+        std::ifstream in(reset_answer_file);
+        long pid = 0;
+        std::string outcome;
+        if (!(in >> pid >> outcome) || pid != static_cast<long>(getpid())) {
+            return ResetProgress::Waiting;
+        }
+        in.close();
+        std::remove(reset_answer_file);
+        return outcome == "ok" ? ResetProgress::Done : ResetProgress::Failed;
+    }
 
     std::uintptr_t top_window(void* display) override {
         auto* connection = static_cast<xcb_connection_t*>(display);
