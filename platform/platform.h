@@ -25,6 +25,8 @@ enum class GuardAnswer {
     Done,    // the guard took it
     Refused, // the guard would not
     NoGuard, // no guard the station trusts answered in time
+};
+
 // A moment on the clock the system stamps a process's start with, and the start of the system it
 // belongs to: a process of the same start stamped at or after it began after that moment. None (0,
 // no boot) stands for no moment at all.

@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <netdb.h>
+#include <sstream>
 #include <arpa/inet.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -27,12 +28,8 @@
 
 namespace {
 
-// The exchange with the guard, in the station folder (the current folder), which only the station's
-// group and root write: the station's request, and the guard's answer once the reset is over.
-constexpr const char* reset_request_file = "Remise_a_zero.init";
-constexpr const char* reset_answer_file = "Remise_a_zero_faite.init";
-// Where the guard says it runs: root's, out of the visitor's reach.
-constexpr const char* guard_pid_file = "/run/kalimo-guard/guard.pid";
+// Where the guard says it runs: root's, out of the visitor's reach, readable by every account.
+constexpr const char* guard_pid_file = "/run/kalimo-guard.pid";
 
 // This boot's identity, as the kernel gives it: the guard compares it with the current one.
 std::string boot_identity() {
@@ -54,18 +51,6 @@ bool guard_running() {
         return false;
     }
     return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
-}
-
-// Writes a small file whole: a temporary file, then renamed over the name.
-bool write_whole(const std::string& name, const std::string& text) {
-    const std::string temporary = name + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!(out << text) || !out.flush()) {
-            return false;
-        }
-    }
-    return std::rename(temporary.c_str(), name.c_str()) == 0;
 }
 
 std::string read_first_line(const std::string& path) {
@@ -380,27 +365,33 @@ class PosixPlatform final : public Platform {
         return {static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000, boot_identity()};
     }
 
+    // The station asks through its folder, which only its group and root write: the guard answers
+    // there once the reset is over.
     ResetProgress ask_reset(const ProcessClock& opened) override {
         if (!guard_running()) {
             return ResetProgress::NoGuard;
         }
-        std::remove(reset_answer_file);
-        const std::string request = std::to_string(getpid()) + ' ' + std::to_string(opened.ms) + ' ' +
-                                    (opened.boot.empty() ? std::string("-") : opened.boot) + "\r\n";
+        station_folder::remove(station_folder::reset_answer_file);
         // Unwritten, the request is never answered: the station stays locked and says so.
-        write_whole(reset_request_file, request);
+        station_folder::write(station_folder::reset_request_file,
+                              std::to_string(getpid()) + ' ' + std::to_string(opened.ms) + ' ' +
+                                  (opened.boot.empty() ? std::string("-") : opened.boot) + "\r\n");
         return ResetProgress::Waiting;
     }
 
     ResetProgress reset_progress() override {
-        std::ifstream in(reset_answer_file);
-        long pid = 0;
-        std::string outcome;
-        if (!(in >> pid >> outcome) || pid != static_cast<long>(getpid())) {
+        std::string answer;
+        if (station_folder::read(station_folder::reset_answer_file, answer) !=
+            station_folder::FileRead::Read) {
             return ResetProgress::Waiting;
         }
-        in.close();
-        std::remove(reset_answer_file);
+        std::istringstream fields(answer);
+        long pid = 0;
+        std::string outcome;
+        if (!(fields >> pid >> outcome) || pid != static_cast<long>(getpid())) {
+            return ResetProgress::Waiting;
+        }
+        station_folder::remove(station_folder::reset_answer_file);
         return outcome == "ok" ? ResetProgress::Done : ResetProgress::Failed;
     }
 
