@@ -1,5 +1,6 @@
 #include "app/logiciel.h"
 
+#include "app/desktop_reset.h"
 #include "app/lockdown.h"
 #include "fonction/config_files.h"
 #include "fonction/network.h"
@@ -54,6 +55,7 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
 
     worker_ = std::make_unique<StationWorker>(server_health, worker_mode);
     identity_ = std::make_unique<ServerOperation>(*worker_, this);
+    desktop_reset_ = std::make_unique<DesktopReset>(platform_);
 
     QWidget* panels = ui_->Fond_principale;
     sessions_ = std::make_unique<Sessions>(*this, platform_, station, session, Timer1, *worker_, panels);
@@ -96,8 +98,12 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     connect_components();
     apply_window_flags();
 
-    // What a crash or a power cut left open is closed before the station shows its first screen.
-    worker_->settle_left_record();
+    // What a crash or a power cut left open is closed before the station shows its first screen, and
+    // its desktop reset before anyone signs in.
+    if (const std::optional<OpenSession> left = worker_->settle_left_record();
+        left && !left->opened_clock.none()) {
+        reset_due_ = left->opened_clock;
+    }
     Timer1.start();
     Timer3.start();
     FormCreate();
@@ -166,6 +172,8 @@ void Tlogiciel::connect_components() {
         }
     });
     connect(worker_.get(), &StationWorker::beat_done, this, &Tlogiciel::on_beat_done);
+    connect(desktop_reset_.get(), &DesktopReset::changed, this,
+            [this] { guarded(this, [this] { show_reset_state(); }); });
     // Screens plugged in, taken away or made primary while locked are covered at once.
     auto follow_screens = [this] {
         if (locked()) {
@@ -247,6 +255,10 @@ void Tlogiciel::show_only(QWidget* panel) {
 void Tlogiciel::start_station() {
     ++starts_;
     auto* id = identification()->ui();
+    if (reset_due_) {
+        desktop_reset_->ask(*reset_due_);
+        reset_due_.reset();
+    }
     awaiting_server = false;
     session.credit_minutes = 0;
     refuse_focus(false);
@@ -530,12 +542,34 @@ void Tlogiciel::show_welcome_screen() {
 
 void Tlogiciel::apply_space_message(const SpaceMessage& message) {
     auto* memo = identification()->ui()->Identification_memo_message_espace;
+    space_message_ = message;
     station.messages_visible = message.visible;
     memo->setPlainText(from_cp1252(message.text));
     memo->setVisible(message.visible == 1);
     if (!platform_.desktop_lockable()) {
         show_not_lockable();
+    } else if (desktop_reset_->failed()) {
+        show_reset_state();
     }
+}
+
+void Tlogiciel::show_reset_state() {
+    if (!desktop_reset_->failed()) {
+        apply_space_message(space_message_);
+        return;
+    }
+    auto* memo = identification()->ui()->Identification_memo_message_espace;
+    memo->setPlainText(QStringLiteral("Ce poste n'a pas pu être remis à zéro après la dernière session : "
+                                      "prévenez un animateur."));
+    memo->show();
+}
+
+void Tlogiciel::desktop_session_opened(const ProcessClock& opened) {
+    reset_due_ = opened;
+}
+
+bool Tlogiciel::desktop_being_reset() const {
+    return desktop_reset_->holding();
 }
 
 void Tlogiciel::show_not_lockable() {

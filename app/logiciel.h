@@ -15,9 +15,11 @@
 #include <string>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class Compteur_temps;
+class DesktopReset;
 class Identification;
 class Inscription;
 class Parametrage;
@@ -62,6 +64,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
 
     // The worker, the subsystems and their panels.
     StationWorker& worker() const { return *worker_; }
+    DesktopReset& desktop_reset() const { return *desktop_reset_; }
     Sessions& sessions() const { return *sessions_; }
     StationSetup& setup() const { return *setup_; }
     SelfRegistration& registration() const { return *registration_; }
@@ -90,6 +93,8 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void start_station() override;
     unsigned starts() const override { return starts_; }
     void identify_if_awaiting_server() override;
+    void desktop_session_opened(const ProcessClock& opened) override;
+    bool desktop_being_reset() const override;
     // What the station's identification brings back from the server (a copy of the station's record,
     // read on the worker), and how far it went.
     struct SpaceMessage {
@@ -169,6 +174,9 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void show_welcome(WelcomeMessage from, const SpaceMessage* given);
     void apply_space_message(const SpaceMessage& message);
     void show_not_lockable();
+    // The welcome screen says for staff that the last session's desktop could not be reset, or shows
+    // its space's message again once it was.
+    void show_reset_state();
     // The identification's queries, on the worker; its outcome, on the window's thread.
     static void identify(DbLink& link, Identity& who);
     void apply_identity(Identity& who, std::exception_ptr error);
@@ -196,6 +204,11 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     std::unique_ptr<Ui::Tlogiciel> ui_;
     Platform& platform_;
     std::unique_ptr<StationWorker> worker_;
+    std::unique_ptr<DesktopReset> desktop_reset_;
+    // The opening of the session whose end the next start resets the desktop of.
+    std::optional<ProcessClock> reset_due_;
+    // The space's message the welcome screen shows, for when the reset's failure no longer covers it.
+    SpaceMessage space_message_;
     std::unique_ptr<ServerOperation> identity_;
     std::unique_ptr<Sessions> sessions_;
     std::unique_ptr<StationSetup> setup_;

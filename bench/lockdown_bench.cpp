@@ -109,6 +109,9 @@ class ListingOnly : public Platform {
     bool desktop_lockable() override { return true; }
     std::uintptr_t top_window(void*) override { return 0; }
     GuardAnswer ask_guard(GuardRequest) override { return GuardAnswer::NoGuard; }
+    ProcessClock process_clock() override { return system_->process_clock(); }
+    ResetProgress ask_reset(const ProcessClock&) override { return ResetProgress::NoGuard; }
+    ResetProgress reset_progress() override { return ResetProgress::NoGuard; }
     long snapshots = 0;
     std::size_t entries = 0;
 

@@ -30,9 +30,9 @@ bool close_session_row(DbLink& link, int duration_minutes, int closing_status, i
 // At start-up, with no session open on this station, settles the record a station that died left
 // behind: sends each pending close whose row is still open (status 0) for its account, with a
 // duration of at most max_settled_minutes (any other is dropped), then closes the open session's row
-// if it is still open, as close_of gives. A row closed from outside meanwhile, or gone, is left as it is. Returns what
-// is still to keep: the closes the server did not take and, when the server could not tell the row's
-// status (no answer, or a status that is not an integer), the open session unchanged, to be settled
-// by a later attempt. After the first close the server refuses, the rest is kept untried: the server
-// is away, and each attempt could wait for the connection timeout.
+// if it is still open, as close_of gives. A row closed from outside meanwhile, or gone, is left as it is.
+// Returns what is still to keep: the closes the server did not take and, when the server could not tell the
+// row's status (no answer, or a status that is not an integer), the open session unchanged, to be settled by
+// a later attempt. After the first close the server refuses, the rest is kept untried: the server is away,
+// and each attempt could wait for the connection timeout.
 SessionRecord settle_session_record(DbLink& link, const SessionRecord& left);

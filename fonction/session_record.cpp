@@ -3,6 +3,7 @@
 #include "fonction/records.h"
 #include "platform/station_folder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -11,7 +12,9 @@ const char* const session_record_file_name = "Session_en_cours.init";
 
 namespace {
 
-const char* const header_line = "Kalimo session record 2";
+const char* const header_line = "Kalimo session record 3";
+// Its open line lacks the process clock.
+const char* const second_header_line = "Kalimo session record 2";
 // Its pending lines lack the account: they are skipped.
 const char* const first_header_line = "Kalimo session record 1";
 
@@ -53,9 +56,21 @@ long long seconds_of(const LocalTime& t) {
 
 // ---- Validation ----
 
+// Letters, digits and '-', as a boot's identity is written; empty when unknown.
+bool valid_boot(const std::string& boot) {
+    return boot.size() <= 64 &&
+           std::all_of(boot.begin(), boot.end(),
+                       [](char c) {
+                           return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                                  (c >= 'A' && c <= 'Z') || c == '-';
+                       }) &&
+           boot != "-";
+}
+
 bool valid_open(const OpenSession& open) {
     return open.id_resa >= 1 && open.id_user >= 1 && (open.closing_status == 1 || open.closing_status == 2) &&
-           valid_time(open.opened) && valid_time(open.last_alive);
+           valid_time(open.opened) && valid_time(open.last_alive) && open.opened_clock.ms >= 0 &&
+           valid_boot(open.opened_clock.boot);
 }
 
 // What a pending line may say. A longer duration is read, and left to the settlement to drop: the
@@ -85,7 +100,8 @@ std::string record_text(const SessionRecord& record) {
         const OpenSession& o = *record.open;
         text += "open " + std::to_string(o.id_resa) + ' ' + std::to_string(o.id_user) + ' ' +
                 std::to_string(o.closing_status) + ' ' + time_text(o.opened) + ' ' + time_text(o.last_alive) +
-                "\r\n";
+                ' ' + std::to_string(o.opened_clock.ms) + ' ' +
+                (o.opened_clock.boot.empty() ? std::string("-") : o.opened_clock.boot) + "\r\n";
     }
     for (const PendingClose& c : record.pending) {
         text += "pending " + std::to_string(c.duration_minutes) + ' ' + std::to_string(c.closing_status) +
@@ -146,10 +162,30 @@ bool parse_time(const std::string& date, const std::string& clock, LocalTime& t)
            parse_digits(clock, 3, 2, t.minute) && parse_digits(clock, 6, 2, t.second) && valid_time(t);
 }
 
-bool parse_open(const std::vector<std::string>& f, OpenSession& o) {
-    return f.size() == 8 && parse_int(f[1], o.id_resa) && parse_int(f[2], o.id_user) &&
-           parse_int(f[3], o.closing_status) && parse_time(f[4], f[5], o.opened) &&
-           parse_time(f[6], f[7], o.last_alive) && valid_open(o);
+// Decimal digits only, no sign, at most 18 of them.
+bool parse_count(const std::string& text, std::int64_t& value) {
+    if (text.empty() || text.size() > 18 ||
+        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return false;
+    }
+    value = std::stoll(text);
+    return true;
+}
+
+// The process clock follows from version 3 on.
+bool parse_open(const std::vector<std::string>& f, OpenSession& o, bool with_clock) {
+    if (f.size() != (with_clock ? 10u : 8u) || !parse_int(f[1], o.id_resa) || !parse_int(f[2], o.id_user) ||
+        !parse_int(f[3], o.closing_status) || !parse_time(f[4], f[5], o.opened) ||
+        !parse_time(f[6], f[7], o.last_alive)) {
+        return false;
+    }
+    if (with_clock) {
+        if (!parse_count(f[8], o.opened_clock.ms) || f[9].empty()) {
+            return false;
+        }
+        o.opened_clock.boot = f[9] == "-" ? std::string() : f[9];
+    }
+    return valid_open(o);
 }
 
 bool parse_pending(const std::vector<std::string>& f, PendingClose& c) {
@@ -170,6 +206,7 @@ bool parse_record(const std::string& bytes, SessionRecord& record) {
     std::size_t at = 0;
     bool first = true;
     bool first_version = false;
+    bool with_clock = true;
     while (at < bytes.size()) {
         const std::size_t lf = bytes.find('\n', at);
         if (lf == std::string::npos) {
@@ -182,7 +219,8 @@ bool parse_record(const std::string& bytes, SessionRecord& record) {
         }
         if (first) {
             first_version = line == first_header_line;
-            if (line != header_line && !first_version) {
+            with_clock = line == header_line;
+            if (!with_clock && !first_version && line != second_header_line) {
                 return false;
             }
             first = false;
@@ -194,7 +232,7 @@ bool parse_record(const std::string& bytes, SessionRecord& record) {
         const std::vector<std::string> fields = fields_of(line);
         if (fields[0] == "open") {
             OpenSession open{};
-            if (record.open || !parse_open(fields, open)) {
+            if (record.open || !parse_open(fields, open, with_clock)) {
                 return false;
             }
             record.open = open;

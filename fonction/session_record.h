@@ -6,15 +6,21 @@
 // replaced whole (temporary file, flushed to disk, renamed over it), so that a power cut leaves the
 // old record or the new one. Lines end with CR LF:
 //
-//   Kalimo session record 2
+//   Kalimo session record 3
 //   open <id_resa> <id_user> <closing_status> <YYYY-MM-DD HH:MM:SS opened> <YYYY-MM-DD HH:MM:SS last alive>
+//        <opened on the process clock, ms> <its boot, or ->
 //   pending <duration_minutes> <closing_status> <id_resa> <id_user>
 //   end
 //
-// with at most one open line, any number of pending lines (up to max_pending_closes), and the end
-// line last, so that a record cut short is told from a whole one. A record of version 1 (pending
-// lines without their account) is read for its open line; its pending lines cannot be checked
-// against their account, and are dropped.
+// (the open line is one line) with at most one open line, any number of pending lines (up to
+// max_pending_closes), and the end line last, so that a record cut short is told from a whole one.
+// A record of version 2 (an open line without the process clock) is read as a session whose
+// opening on that clock is unknown. A record of version 1 (pending lines without their account) is
+// read for its open line; its pending lines cannot be checked against their account, and are
+// dropped.
+//
+// On Linux the guard reads the open line too: a station ended during a session has its desktop reset
+// from that opening before it is started again.
 //
 // Whoever could write the file is not trusted with the rows it names: a close is sent only for a row
 // the server still has open for the account the record names, with a duration of at most a day.
@@ -42,6 +48,9 @@ struct OpenSession {
     int closing_status; // the status its close will give: 1 visitor, 2 staff
     LocalTime opened;
     LocalTime last_alive; // updated at each heartbeat
+    // The opening on the clock process starts are stamped with: what its end resets goes by it. Unknown
+    // (0 and no boot) in a record an earlier version wrote.
+    ProcessClock opened_clock;
 };
 
 struct SessionRecord {

@@ -116,16 +116,16 @@ void StationWorker::drain() {
     queue_changed_.wait(lock, [this] { return outstanding_ == 0; });
 }
 
-void StationWorker::settle_left_record() {
+std::optional<OpenSession> StationWorker::settle_left_record() {
     // Runs before any request, on the caller's thread: nothing else touches the record yet.
     SessionRecord left;
     switch (read_session_record(left)) {
     case RecordRead::Absent:
-        return;
+        return std::nullopt;
     case RecordRead::Unreadable:
         // As an unreadable configuration file: removed, and the station starts normally.
         remove_session_record();
-        return;
+        return std::nullopt;
     case RecordRead::Read:
         break;
     }
@@ -135,6 +135,7 @@ void StationWorker::settle_left_record() {
     pending_ = kept.pending;
     record_on_disk_ = true;
     save_record();
+    return left.open;
 }
 
 void StationWorker::poll_status(int id_user, int id_resa, int polled_status) {

@@ -46,7 +46,8 @@ class StationWorker : public QObject {
     // Reads the session record a previous run left behind and settles it with the server: rows still
     // open are closed with the time they really lasted, closes not taken are sent. Runs at once on the
     // caller's thread, before the first screen; what the server does not take is kept for the beats.
-    void settle_left_record();
+    // Returns the session the previous run left open, if it left one: its desktop is to be reset.
+    std::optional<OpenSession> settle_left_record();
 
     // Requests, from the window's thread.
     // The status of the open session row; answered by status_polled (or status_unreadable).

@@ -27,6 +27,24 @@ enum class GuardAnswer {
     NoGuard, // no guard the station trusts answered in time
 };
 
+// A moment on the clock the system stamps a process's start with, and the start of the system it
+// belongs to: a process of the same start stamped at or after it began after that moment. None (0,
+// no boot) stands for no moment at all.
+struct ProcessClock {
+    std::int64_t ms = 0;
+    std::string boot; // letters, digits and '-' only
+    bool none() const { return ms == 0 && boot.empty(); }
+};
+
+// Where the reset of the desktop's account after a session stands. The guard beside the station does
+// it (kalimo-guard on Linux, the KalimoGuard service on Windows), with rights the visitor lacks.
+enum class ResetProgress {
+    NoGuard, // no guard watches this station: nothing is reset
+    Waiting,
+    Done,
+    Failed,
+};
+
 struct LocalTime {
     int year = 1970;
     int month = 1; // 1..12
@@ -78,6 +96,15 @@ class Platform {
     // a note in the station folder, which only the station's group writes; on Windows a request
     // on the service's named pipe, which the service honours only from the station's process.
     virtual GuardAnswer ask_guard(GuardRequest request) = 0;
+
+    // Now, on the clock process starts are stamped with.
+    virtual ProcessClock process_clock() = 0;
+    // Asks the guard to put the desktop's account back as the room keeps it after the session that
+    // opened at `opened`: the programs started since then ended, the home restored, what the
+    // account left in the shared temporary folders removed. Returns at once: Waiting, or NoGuard.
+    virtual ResetProgress ask_reset(const ProcessClock& opened) = 0;
+    // Where the last reset asked stands (Waiting while the guard works on it).
+    virtual ResetProgress reset_progress() = 0;
 };
 
 // The platform in force. main() installs the system one; tests install a fake.

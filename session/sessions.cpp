@@ -99,7 +99,15 @@ void Sessions::keep_session_open(int closing_status) {
         return; // no row was written: nothing to close after a crash
     }
     const LocalTime now = platform_.local_time();
-    worker_.session_opened(OpenSession{session_.id_resa, session_.id_user, closing_status, now, now});
+    // A visitor's session, or staff's on a visitor station, hands the desktop back clean when it ends,
+    // however it ends: the record keeps its opening for a station that dies meanwhile. A staff
+    // station's own session resets nothing.
+    ProcessClock opened;
+    if (session_.status_user == 1 || session_.staff_on_visitor_station == 1) {
+        opened = platform_.process_clock();
+        window_.desktop_session_opened(opened);
+    }
+    worker_.session_opened(OpenSession{session_.id_resa, session_.id_user, closing_status, now, now, opened});
 }
 
 namespace {
@@ -143,6 +151,11 @@ void Sessions::Identification_bouton_connexionClick() {
         return; // a second press while the first is answered
     }
     auto* id = identification_->ui();
+    // The last session's desktop is not handed to anyone before the guard has reset it.
+    if (window_.desktop_being_reset()) {
+        refuse_sign_in(QStringLiteral("Identifiant ou mot de passe incorrect"));
+        return;
+    }
     window_.identify_if_awaiting_server();
     session_.lookup_outcome = 0;
     Lookup lookup = typed_lookup(id);

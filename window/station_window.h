@@ -5,6 +5,7 @@
 
 class QString;
 class QWidget;
+struct ProcessClock;
 
 enum WindowLayout { FullScreen = 1, Windowed = 2, CounterCorner = 3 };
 
@@ -28,6 +29,11 @@ class StationWindow {
     virtual unsigned starts() const = 0;
     // A station waiting for its server identifies itself again before anyone signs in on it.
     virtual void identify_if_awaiting_server() = 0;
+    // A session opened at `opened` on this visitor station: when it ends, the next start has the
+    // desktop reset before anyone signs in again.
+    virtual void desktop_session_opened(const ProcessClock& opened) = 0;
+    // The desktop of the last session is being reset (or could not be): nobody signs in meanwhile.
+    virtual bool desktop_being_reset() const = 0;
     virtual void show_welcome_screen() = 0;
     virtual void show_staff_screen() = 0;
     virtual void show_setup_screen() = 0;

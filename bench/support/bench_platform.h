@@ -70,6 +70,10 @@ class BenchPlatform : public Platform {
     bool desktop_lockable() override { return true; }
     std::uintptr_t top_window(void*) override { return 0; }
     GuardAnswer ask_guard(GuardRequest) override { return GuardAnswer::NoGuard; }
+    // No guard beside the benchmarks' stations: nothing is reset between their sessions.
+    ProcessClock process_clock() override { return {monotonic_ms(), "bench"}; }
+    ResetProgress ask_reset(const ProcessClock&) override { return ResetProgress::NoGuard; }
+    ResetProgress reset_progress() override { return ResetProgress::NoGuard; }
 
   private:
     long stepped_seconds = 0;

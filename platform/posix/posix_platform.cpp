@@ -17,6 +17,7 @@
 #include <dirent.h>
 #include <fstream>
 #include <netdb.h>
+#include <sstream>
 #include <arpa/inet.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -26,6 +27,31 @@
 #include <xcb/xcb.h>
 
 namespace {
+
+// Where the guard says it runs: root's, out of the visitor's reach, readable by every account.
+constexpr const char* guard_pid_file = "/run/kalimo-guard.pid";
+
+// This boot's identity, as the kernel gives it: the guard compares it with the current one.
+std::string boot_identity() {
+    std::ifstream in("/proc/sys/kernel/random/boot_id");
+    std::string id;
+    std::getline(in, id);
+    const bool plain =
+        !id.empty() && id.size() <= 64 &&
+        std::all_of(id.begin(), id.end(), [](unsigned char c) { return std::isalnum(c) != 0 || c == '-'; });
+    return plain ? id : std::string();
+}
+
+// A guard watches the stations of this computer: the process its pid file names is alive (one of
+// root's: signalling it is refused, which says it exists).
+bool guard_running() {
+    std::ifstream in(guard_pid_file);
+    long pid = 0;
+    if (!(in >> pid) || pid <= 1) {
+        return false;
+    }
+    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
 
 std::string read_first_line(const std::string& path) {
     std::ifstream in(path);
@@ -331,6 +357,43 @@ class PosixPlatform final : public Platform {
     }
 
     bool desktop_lockable() override { return !wayland_session(); }
+
+    // A process's start is stamped on the boot clock, which counts a suspended computer's time too.
+    ProcessClock process_clock() override {
+        timespec now{};
+        clock_gettime(CLOCK_BOOTTIME, &now);
+        return {static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000, boot_identity()};
+    }
+
+    // The station asks through its folder, which only its group and root write: the guard answers
+    // there once the reset is over.
+    ResetProgress ask_reset(const ProcessClock& opened) override {
+        if (!guard_running()) {
+            return ResetProgress::NoGuard;
+        }
+        station_folder::remove(station_folder::reset_answer_file);
+        // Unwritten, the request is never answered: the station stays locked and says so.
+        station_folder::write(station_folder::reset_request_file,
+                              std::to_string(getpid()) + ' ' + std::to_string(opened.ms) + ' ' +
+                                  (opened.boot.empty() ? std::string("-") : opened.boot) + "\r\n");
+        return ResetProgress::Waiting;
+    }
+
+    ResetProgress reset_progress() override {
+        std::string answer;
+        if (station_folder::read(station_folder::reset_answer_file, answer) !=
+            station_folder::FileRead::Read) {
+            return ResetProgress::Waiting;
+        }
+        std::istringstream fields(answer);
+        long pid = 0;
+        std::string outcome;
+        if (!(fields >> pid >> outcome) || pid != static_cast<long>(getpid())) {
+            return ResetProgress::Waiting;
+        }
+        station_folder::remove(station_folder::reset_answer_file);
+        return outcome == "ok" ? ResetProgress::Done : ResetProgress::Failed;
+    }
 
     std::uintptr_t top_window(void* display) override {
         auto* connection = static_cast<xcb_connection_t*>(display);

@@ -229,6 +229,17 @@ class WindowsPlatform final : public Platform {
         CloseHandle(pipe);
         return answer;
     }
+    // Process creation times are FILETIMEs: 100 ns since 1601, in UTC, the same clock whatever the
+    // start of the system. The service notes a session's opening on its own clock: the station's is
+    // only its record's.
+    ProcessClock process_clock() override {
+        FILETIME now{};
+        GetSystemTimeAsFileTime(&now);
+        const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+        return {static_cast<std::int64_t>(ticks / 10000), "filetime"};
+    }
+    ResetProgress ask_reset(const ProcessClock&) override { return ResetProgress::NoGuard; }
+    ResetProgress reset_progress() override { return ResetProgress::NoGuard; }
 };
 
 } // namespace

@@ -15,14 +15,19 @@ const char* const kTemporary = "Session_en_cours.init.tmp";
 // Every field a different value, so that a swap of two fields shows.
 SessionRecord full_record() {
     SessionRecord record;
-    record.open =
-        OpenSession{4711, 815, 1, LocalTime{2024, 2, 29, 23, 59, 7}, LocalTime{2024, 3, 1, 0, 41, 58}};
+    record.open = OpenSession{4711,
+                              815,
+                              1,
+                              LocalTime{2024, 2, 29, 23, 59, 7},
+                              LocalTime{2024, 3, 1, 0, 41, 58},
+                              ProcessClock{86399123, "0f3b2c1d-77aa-4bbb-8ccc-1234567890ab"}};
     record.pending = {PendingClose{42, 1, 2147483647, 77}, PendingClose{0, 2, 9, 2147483647}};
     return record;
 }
 
-const std::string kFullRecordBytes = "Kalimo session record 2\r\n"
-                                     "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\n"
+const std::string kFullRecordBytes = "Kalimo session record 3\r\n"
+                                     "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58 86399123 "
+                                     "0f3b2c1d-77aa-4bbb-8ccc-1234567890ab\r\n"
                                      "pending 42 1 2147483647 77\r\n"
                                      "pending 0 2 9 2147483647\r\n"
                                      "end\r\n";
@@ -51,6 +56,8 @@ TEST_F(SessionRecordFile, ARoundTripKeepsEveryFieldInTheDocumentedFormat) {
     const LocalTime& a = record.open->last_alive;
     EXPECT_EQ((std::vector<int>{a.year, a.month, a.day, a.hour, a.minute, a.second}),
               (std::vector<int>{2024, 3, 1, 0, 41, 58}));
+    EXPECT_EQ(record.open->opened_clock.ms, 86399123);
+    EXPECT_EQ(record.open->opened_clock.boot, "0f3b2c1d-77aa-4bbb-8ccc-1234567890ab");
     ASSERT_EQ(record.pending.size(), 2u);
     EXPECT_EQ(record.pending[0].duration_minutes, 42);
     EXPECT_EQ(record.pending[0].closing_status, 1);
@@ -91,8 +98,8 @@ TEST_F(SessionRecordFile, AnEmptyRecordRemovesTheFileAndNoFileReadsAsAbsent) {
 }
 
 TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
-    const std::string head = "Kalimo session record 2\r\n";
-    const std::string open = "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\n";
+    const std::string head = "Kalimo session record 3\r\n";
+    const std::string open = "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58 5 -\r\n";
     std::string all_bytes;
     for (int b = 0; b < 256; ++b) {
         all_bytes.push_back(static_cast<char>(b));
@@ -108,12 +115,17 @@ TEST_F(SessionRecordFile, AnythingButAWholeRecordOfThisVersionIsUnreadable) {
         std::string(3 * 1024 * 1024, 'A'),
         head + std::string(1024 * 1024, '\0'),
         "kalimo\r\n127.0.0.1\r\nstation\r\nsecret", // a configuration file copied over it
-        "Kalimo session record 3\r\n" + open + "end\r\n",
-        "kalimo session record 2\r\n" + open + "end\r\n",
+        "Kalimo session record 4\r\n" + open + "end\r\n",
+        "kalimo session record 3\r\n" + open + "end\r\n",
         head + open,                    // no end line
         head + "end\r\ntrailing\r\n",   // something after the end
         head + open + open + "end\r\n", // two open sessions
         head + "open 4711 815 1 2024-02-29 23:59:07\r\nend\r\n",
+        head + "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\nend\r\n", // no process clock
+        head + "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58 -5 -\r\nend\r\n",
+        head + "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58 5 ../etc\r\nend\r\n",
+        head + "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58 5 \r\nend\r\n",
+        head + "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58 99999999999999999999 -\r\nend\r\n",
         head + "open 0 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\nend\r\n",
         head + "open 4711 -815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\nend\r\n",
         head + "open 4711 815 3 2024-02-29 23:59:07 2024-03-01 00:41:58\r\nend\r\n",
@@ -162,8 +174,16 @@ TEST_F(SessionRecordFile, ARecordOfTheFirstVersionKeepsItsOpenSessionAndDropsIts
     EXPECT_TRUE(record.pending.empty());
     folder.write_file(kRecord, "Kalimo session record 1\r\npending 42 1 7 3\r\nend\r\n");
     EXPECT_EQ(read(), RecordRead::Unreadable) << "a first-version line is whole, or the record is not";
+    // A second-version open line has no process clock: its opening on that clock is unknown.
+    folder.write_file(kRecord, "Kalimo session record 2\r\n"
+                               "open 4711 815 1 2024-02-29 23:59:07 2024-03-01 00:41:58\r\n"
+                               "end\r\n");
+    ASSERT_EQ(read(), RecordRead::Read);
+    ASSERT_TRUE(record.open);
+    EXPECT_EQ(record.open->opened_clock.ms, 0);
+    EXPECT_EQ(record.open->opened_clock.boot, "");
     // A duration no session has is read, for the settlement to drop; the station never writes one.
-    folder.write_file(kRecord, "Kalimo session record 2\r\npending 99999 1 7 3\r\nend\r\n");
+    folder.write_file(kRecord, "Kalimo session record 3\r\npending 99999 1 7 3\r\nend\r\n");
     ASSERT_EQ(read(), RecordRead::Read);
     EXPECT_EQ(record.pending.at(0).duration_minutes, 99999);
     EXPECT_FALSE(write_session_record(record));
@@ -171,7 +191,7 @@ TEST_F(SessionRecordFile, ARecordOfTheFirstVersionKeepsItsOpenSessionAndDropsIts
 
 TEST_F(SessionRecordFile, AValueOutOfRangeIsNotWrittenAndTheRecordStaysAsItWas) {
     ASSERT_TRUE(write_session_record(full_record()));
-    std::vector<SessionRecord> bad(8, full_record());
+    std::vector<SessionRecord> bad(10, full_record());
     bad[0].open->id_resa = 0;
     bad[1].open->closing_status = 0;
     bad[2].open->last_alive.day = 31; // 31 March exists, 31 February not
@@ -181,6 +201,8 @@ TEST_F(SessionRecordFile, AValueOutOfRangeIsNotWrittenAndTheRecordStaysAsItWas) 
     bad[5].pending.assign(max_pending_closes + 1, PendingClose{1, 1, 1, 1});
     bad[6].pending[0].id_user = 0;
     bad[7].pending[0].duration_minutes = max_settled_minutes + 1;
+    bad[8].open->opened_clock.boot = "boot id"; // a space would split the line
+    bad[9].open->opened_clock.ms = -1;
     for (const SessionRecord& r : bad) {
         EXPECT_FALSE(write_session_record(r));
         EXPECT_EQ(folder.read_file(kRecord), kFullRecordBytes);
@@ -197,7 +219,7 @@ TEST_F(SessionRecordFile, ALeftoverTemporaryFileChangesNothing) {
     SessionRecord next;
     next.pending = {PendingClose{7, 1, 12, 3}};
     ASSERT_TRUE(write_session_record(next));
-    EXPECT_EQ(folder.read_file(kRecord), "Kalimo session record 2\r\npending 7 1 12 3\r\nend\r\n");
+    EXPECT_EQ(folder.read_file(kRecord), "Kalimo session record 3\r\npending 7 1 12 3\r\nend\r\n");
     EXPECT_FALSE(folder.exists(kTemporary));
     ASSERT_EQ(read(), RecordRead::Read);
     ASSERT_EQ(record.pending.size(), 1u);
@@ -234,12 +256,12 @@ TEST(SessionRecordMinutes, LivedMinutesCountsWholeMinutesAcrossDaysAndClampsNons
             << c.opened.day << ' ' << c.opened.hour << ':' << c.opened.minute << " -> " << c.last_alive.day
             << ' ' << c.last_alive.hour << ':' << c.last_alive.minute;
     }
-    const OpenSession staff{5, 6, 2, {2026, 3, 7, 10, 0, 0}, {2026, 3, 7, 12, 0, 0}};
+    const OpenSession staff{5, 6, 2, {2026, 3, 7, 10, 0, 0}, {2026, 3, 7, 12, 0, 0}, {}};
     const PendingClose staff_close = close_of(staff);
     EXPECT_EQ((std::vector<int>{staff_close.duration_minutes, staff_close.closing_status, staff_close.id_resa,
                                 staff_close.id_user}),
               (std::vector<int>{0, 2, 5, 6}));
-    const OpenSession visitor{5, 6, 1, {2026, 3, 7, 10, 0, 0}, {2026, 3, 7, 12, 0, 0}};
+    const OpenSession visitor{5, 6, 1, {2026, 3, 7, 10, 0, 0}, {2026, 3, 7, 12, 0, 0}, {}};
     const PendingClose visitor_close = close_of(visitor);
     EXPECT_EQ((std::vector<int>{visitor_close.duration_minutes, visitor_close.closing_status,
                                 visitor_close.id_resa, visitor_close.id_user}),

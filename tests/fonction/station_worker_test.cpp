@@ -79,7 +79,7 @@ class WorkerThread : public ::testing::Test {
 
 TEST_F(WorkerThread, RequestsRunInOrderAndTheirResultsComeBackOnTheCallersThread) {
     const LocalTime now = system.now;
-    worker->session_opened(OpenSession{id_resa, 7, 1, now, now});
+    worker->session_opened(OpenSession{id_resa, 7, 1, now, now, {}});
     for (int i = 0; i < 20; ++i) {
         worker->poll_status(7, id_resa, 0);
         if (i % 5 == 0) {

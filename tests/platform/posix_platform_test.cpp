@@ -1,6 +1,7 @@
 // The real Linux side of the platform seam. Power commands are only ever mapped here, never run.
 #include "app/lockdown.h"
 #include "guard/guard_rules.h"
+#include "guard/reset_rules.h"
 #include "platform/locked_keys.h"
 #include "platform/platform.h"
 #include "platform/posix/file_broker.h"
@@ -11,11 +12,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -496,4 +499,132 @@ TEST(GuardRules, WhatTheGuardDoesAboutAStationItWatches) {
         watch.since_start_ms = c.since_start_ms;
         EXPECT_EQ(next_step(watch), c.step) << c.what;
     }
+}
+
+// What a session's end takes away: the account's processes started since the opening, whatever they
+// call themselves, and nothing of the desktop that was there before.
+TEST(ResetRules, TheAccountsProcessesSinceTheOpeningEndAndNothingElse) {
+    const SessionScope scope{"1000", 5000, "boot-a", 42};
+    const std::vector<ProcessSeen> seen = {
+        {10, "1000", 1200}, // the window manager, from the login
+        {11, "1000", 4999}, // the panel, just before the opening
+        {12, "1000", 5000}, // the desktop shell the session started
+        {13, "1000", 7300}, // a detached download, a program renamed kalimo: the start time decides
+        {42, "1000", 6000}, // the station that asks
+        {14, "0", 6100},    // root's
+        {15, "1001", 6200}, // another account's
+    };
+    EXPECT_EQ(processes_to_end(seen, scope, "boot-a"), (std::vector<std::uint32_t>{12, 13}));
+    EXPECT_TRUE(processes_to_end(seen, scope, "boot-b").empty())
+        << "an opening of an earlier start of the system";
+    EXPECT_TRUE(processes_to_end(seen, SessionScope{"", 0, "boot-a", 42}, "boot-a").empty()) << "no account";
+}
+
+TEST(ResetRules, TheHomeBecomesTheReferenceAgainAndTheSessionsOwnFilesStay) {
+    const std::int64_t since = 1000;
+    const std::vector<HomeEntry> reference = {
+        {".bashrc", EntryKind::File, 0644, "1000:1000", 30, 100, 100, ""},
+        {".config", EntryKind::Directory, 0755, "1000:1000", 0, 100, 100, ""},
+        {".config/app.conf", EntryKind::File, 0600, "1000:1000", 12, 100, 100, ""},
+        {"Documents", EntryKind::Directory, 0755, "1000:1000", 0, 100, 100, ""},
+        {"Documents/lettre.odt", EntryKind::File, 0644, "1000:1000", 900, 100, 100, ""},
+        {"lien", EntryKind::Link, 0777, "1000:1000", 9, 100, 100, "Documents"},
+    };
+    auto entry = [](std::vector<HomeEntry>& in, const std::string& path) -> HomeEntry& {
+        return *std::find_if(in.begin(), in.end(), [&](const HomeEntry& e) { return e.path == path; });
+    };
+    auto without = [](std::vector<HomeEntry> in, const std::string& top) {
+        in.erase(std::remove_if(
+                     in.begin(), in.end(),
+                     [&](const HomeEntry& e) { return e.path == top || e.path.rfind(top + "/", 0) == 0; }),
+                 in.end());
+        return in;
+    };
+    using A = std::vector<HomeAction>;
+    struct Case {
+        const char* what;
+        std::function<std::vector<HomeEntry>(std::vector<HomeEntry>)> session;
+        A expected;
+    };
+    const std::vector<Case> cases = {
+        {"nothing touched", [](auto live) { return live; }, {}},
+        {"a folder of downloads added",
+         [](auto live) {
+             live.push_back({"Telechargements", EntryKind::Directory, 0755, "1000:1000", 0, 2000, 2000, ""});
+             live.push_back({"Telechargements/x.pdf", EntryKind::File, 0644, "1000:1000", 5, 2000, 2000, ""});
+             return live;
+         },
+         {{HomeStep::Remove, "Telechargements"}}},
+        {"a file grown",
+         [&](auto live) {
+             entry(live, "Documents/lettre.odt").size = 901;
+             return live;
+         },
+         {{HomeStep::Restore, "Documents/lettre.odt"}}},
+        {"a file changed, its time set back",
+         [&](auto live) {
+             entry(live, ".config/app.conf").changed = since;
+             return live;
+         },
+         {{HomeStep::Restore, ".config/app.conf"}}},
+        {"a file given away",
+         [&](auto live) {
+             entry(live, ".bashrc").owner = "1000:0";
+             return live;
+         },
+         {{HomeStep::Restore, ".bashrc"}}},
+        {"a file removed",
+         [&](auto live) { return without(live, ".bashrc"); },
+         {{HomeStep::Restore, ".bashrc"}}},
+        {"a folder removed with what it held",
+         [&](auto live) { return without(live, "Documents"); },
+         {{HomeStep::Restore, "Documents"}}},
+        {"a folder made a link elsewhere",
+         [&](auto live) {
+             live = without(live, "Documents");
+             live.push_back({"Documents", EntryKind::Link, 0777, "1000:1000", 4, 2000, 2000, "/etc"});
+             return live;
+         },
+         {{HomeStep::Remove, "Documents"}, {HomeStep::Restore, "Documents"}}},
+        {"a folder opened to all",
+         [&](auto live) {
+             entry(live, ".config").mode = 0777;
+             return live;
+         },
+         {{HomeStep::Fix, ".config"}}},
+        {"a link pointed elsewhere",
+         [&](auto live) {
+             entry(live, "lien").target = "/etc/shadow";
+             return live;
+         },
+         {{HomeStep::Restore, "lien"}}},
+        {"the session's own authority and runtime files",
+         [](auto live) {
+             live.push_back({".Xauthority", EntryKind::File, 0600, "1000:1000", 50, 2000, 2000, ""});
+             live.push_back({".dbus", EntryKind::Directory, 0700, "1000:1000", 0, 2000, 2000, ""});
+             live.push_back(
+                 {".dbus/session-bus", EntryKind::Directory, 0700, "1000:1000", 0, 2000, 2000, ""});
+             return live;
+         },
+         {}},
+    };
+    for (const Case& c : cases) {
+        const A plan = plan_home_reset(c.session(reference), reference, since, {".Xauthority", ".dbus"});
+        ASSERT_EQ(plan.size(), c.expected.size()) << c.what;
+        for (std::size_t i = 0; i < plan.size(); ++i) {
+            EXPECT_EQ(plan[i].step, c.expected[i].step) << c.what;
+            EXPECT_EQ(plan[i].path, c.expected[i].path) << c.what;
+        }
+    }
+}
+
+TEST(ResetRules, TheSharedFoldersLoseWhatTheAccountMadeThereSinceTheOpening) {
+    const std::vector<SharedEntry> tmp = {
+        {".X11-unix", "0", 2000},   // the X server's
+        {".ICE-unix", "1000", 500}, // the desktop's, from the login
+        {"kalimo-visitor", "1000", 1000}, {"download.part", "1000", 4000}, {"other", "1001", 4000},
+    };
+    EXPECT_EQ(shared_entries_to_remove(tmp, "1000", 1000),
+              (std::vector<std::string>{"kalimo-visitor", "download.part"}));
+    EXPECT_TRUE(shared_entries_to_remove(tmp, "", 0).empty());
 }

@@ -203,6 +203,21 @@ TEST_F(ThreadedWorker, LosingTheClusterNodeThatServesTheStationLosesNothing) {
     EXPECT_TRUE(errors.empty());
 }
 
+// The desktop's reset after a session holds the sign-in with the worker on its thread as well, and its
+// answer is picked up by the reset's own timer.
+TEST_F(ThreadedWorker, TheDesktopsResetHoldsTheNextSignInUntilTheGuardAnswers) {
+    system.reset = ResetProgress::Waiting;
+    window->sessions().Compteur_Bouton_deconnexionClick();
+    ASSERT_TRUE(wait_for([this] { return id()->group_box_Identification->isEnabled(); }));
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    EXPECT_EQ(messages, (std::vector<QString>{QStringLiteral("Identifiant ou mot de passe incorrect")}));
+    system.reset = ResetProgress::Done;
+    ASSERT_TRUE(wait_for([this] { return !window->desktop_being_reset(); }));
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    EXPECT_TRUE(wait_for([this] { return window->Timer1.isActive(); }));
+    EXPECT_EQ(system.resets_asked.size(), 1u);
+}
+
 // What a person starts is answered on the worker too: the sign-in and the identification.
 class ThreadedSignIn : public ThreadedStation {
   protected:

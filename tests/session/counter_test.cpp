@@ -1,3 +1,4 @@
+#include "app/desktop_reset.h"
 #include "session/compteur_temps.h"
 #include "tests/support/station_fixture.h"
 #include "ui_compteur_temps.h"
@@ -96,9 +97,13 @@ TEST_F(Counter, AStationKilledDuringASessionClosesItsRowWhenItStartsAgain) {
     ASSERT_TRUE(folder.exists(session_record_file_name));
     EXPECT_EQ(row(), (std::vector<std::string>{"90", "0"}));
 
+    system.resets_asked.clear();
     start();
     EXPECT_EQ(row(), (std::vector<std::string>{"12", "1"})) << "10:30:00 to the last sign of life, 10:42:30";
     EXPECT_FALSE(folder.exists(session_record_file_name));
+    ASSERT_EQ(system.resets_asked.size(), 1u) << "the dead session's desktop is reset too";
+    EXPECT_EQ(system.resets_asked[0].ms, 5000);
+    EXPECT_EQ(system.resets_asked[0].boot, "boot-1");
     sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
     EXPECT_TRUE(messages.empty()) << "the visitor is no longer held as signed in";
     ASSERT_TRUE(window->Timer1.isActive());
@@ -364,4 +369,86 @@ TEST_F(Counter, ACloseTheServerRefusedIsSentAgainAtEachHeartbeatUntilItIsTaken) 
     messages.clear();
     sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
     EXPECT_TRUE(messages.empty()) << "the visitor is no longer held as signed in";
+}
+
+// When a session ends the guard resets the desktop's account; until it is done nobody signs in, and a
+// reset that fails or takes too long keeps the station locked, says so for staff and is asked again.
+TEST_F(Counter, TheDesktopIsResetBeforeAnyoneSignsInAgain) {
+    const QString refused = QStringLiteral("Identifiant ou mot de passe incorrect");
+    auto memo = [this] { return id()->Identification_memo_message_espace; };
+    system.process_ms = 4200;
+    open_session("1, 1, 0, 0, 0, 0", 120);
+    db->exec("INSERT INTO tab_message_kalimo (corp_message, espace_message, status_message) VALUES "
+             "('Bienvenue', '0', 0)");
+    system.reset = ResetProgress::Waiting;
+    window->sessions().Compteur_Bouton_deconnexionClick();
+    ASSERT_EQ(system.resets_asked.size(), 1u);
+    EXPECT_EQ(system.resets_asked[0].ms, 4200) << "the session's opening";
+    EXPECT_TRUE(window->locked());
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    EXPECT_EQ(messages, std::vector<QString>{refused});
+    EXPECT_EQ(db->count("tab_resa"), 1);
+
+    // The guard says it failed: staff are told on the welcome screen, and it is asked again later.
+    system.reset = ResetProgress::Failed;
+    window->desktop_reset().poll();
+    EXPECT_TRUE(memo()->isVisible());
+    EXPECT_TRUE(memo()->toPlainText().startsWith(QStringLiteral("Ce poste n'a pas pu être remis à zéro")));
+    system.reset = ResetProgress::Waiting;
+    system.advance(DesktopReset::bound_ms);
+    window->desktop_reset().poll();
+    EXPECT_EQ(system.resets_asked.size(), 2u);
+    // Waiting past the bound fails the same way.
+    system.advance(DesktopReset::bound_ms);
+    window->desktop_reset().poll();
+    EXPECT_TRUE(window->desktop_reset().failed());
+
+    system.reset = ResetProgress::Done;
+    system.advance(DesktopReset::bound_ms);
+    window->desktop_reset().poll();
+    EXPECT_FALSE(window->desktop_being_reset());
+    EXPECT_EQ(memo()->toPlainText(), QStringLiteral("Bienvenue"));
+    messages.clear();
+    sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(window->Timer1.isActive());
+    EXPECT_TRUE(errors.empty());
+}
+
+// Which sessions reset the desktop when they end: a visitor's and staff's on a visitor station, not
+// staff's own station's; without a guard the station carries on as before.
+TEST_F(Counter, OnlyAVisitorStationsSessionsResetTheDesktopAndNoGuardHoldsNobody) {
+    add_room("Espace Jean Moulin", "Poste-01", 1, "1, 1, 0, 0, 0, 0");
+    add_user("mdurand", "soleil", 1, 120);
+    add_user("animateur", "kalimo", 3);
+    struct Case {
+        const char* what;
+        int usage;
+        const char* login;
+        const char* password;
+        bool guard;
+        std::size_t resets;
+    };
+    const std::vector<Case> cases = {
+        {"a visitor", 1, "mdurand", "soleil", true, 1},
+        {"staff on a visitor station", 1, "animateur", "kalimo", true, 1},
+        {"staff on their own station", 2, "animateur", "kalimo", true, 0},
+        {"a visitor, no guard", 1, "mdurand", "soleil", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        db->exec("UPDATE tab_computer SET usage_computer=" + std::to_string(c.usage));
+        db->exec("DELETE FROM tab_resa");
+        system.guard = c.guard;
+        system.reset = ResetProgress::Waiting;
+        system.resets_asked.clear();
+        window.reset();
+        start();
+        sign_in(QString::fromLatin1(c.login), QString::fromLatin1(c.password));
+        ASSERT_GT(window->session.id_resa, 0);
+        window->sessions().Dconnexion1Click();
+        EXPECT_EQ(system.resets_asked.size(), c.resets);
+        EXPECT_EQ(window->desktop_being_reset(), c.resets > 0);
+    }
+    EXPECT_TRUE(errors.empty());
 }

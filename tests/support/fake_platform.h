@@ -61,6 +61,12 @@ class FakePlatform : public Platform {
     bool lockable = true;
     std::uintptr_t top = 0; // the window on top; 0: the system cannot tell
     std::vector<GuardRequest> guard_requests;
+    // The guard: whether one watches the station, the resets asked of it and how the last one stands
+    // (done at once, unless a test says otherwise).
+    bool guard = true;
+    std::vector<ProcessClock> resets_asked;
+    ResetProgress reset = ResetProgress::Done;
+    std::int64_t process_ms = 5000;
 
     FakePlatform() { install_platform(this); }
     ~FakePlatform() override { install_platform(nullptr); }
@@ -122,6 +128,15 @@ class FakePlatform : public Platform {
         guard_requests.push_back(request);
         return GuardAnswer::Done;
     }
+    ProcessClock process_clock() override { return {process_ms, "boot-1"}; }
+    ResetProgress ask_reset(const ProcessClock& opened) override {
+        if (!guard) {
+            return ResetProgress::NoGuard;
+        }
+        resets_asked.push_back(opened);
+        return ResetProgress::Waiting;
+    }
+    ResetProgress reset_progress() override { return guard ? reset : ResetProgress::NoGuard; }
 
     // Moves the monotonic clock on (the local time stays where the test put it).
     void advance(std::int64_t milliseconds) { monotonic += milliseconds; }
