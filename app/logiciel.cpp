@@ -255,10 +255,7 @@ void Tlogiciel::show_only(QWidget* panel) {
 void Tlogiciel::start_station() {
     ++starts_;
     auto* id = identification()->ui();
-    if (reset_due_) {
-        desktop_reset_->ask(*reset_due_);
-        reset_due_.reset();
-    }
+    reset_desktop_if_due();
     awaiting_server = false;
     session.credit_minutes = 0;
     refuse_focus(false);
@@ -566,6 +563,13 @@ void Tlogiciel::show_reset_state() {
 
 void Tlogiciel::desktop_session_opened(const ProcessClock& opened) {
     reset_due_ = opened;
+}
+
+void Tlogiciel::reset_desktop_if_due() {
+    if (reset_due_) {
+        desktop_reset_->ask(*reset_due_);
+        reset_due_.reset();
+    }
 }
 
 bool Tlogiciel::desktop_being_reset() const {

@@ -94,6 +94,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     unsigned starts() const override { return starts_; }
     void identify_if_awaiting_server() override;
     void desktop_session_opened(const ProcessClock& opened) override;
+    void reset_desktop_if_due() override;
     bool desktop_being_reset() const override;
     // What the station's identification brings back from the server (a copy of the station's record,
     // read on the worker), and how far it went.

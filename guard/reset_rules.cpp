@@ -43,18 +43,28 @@ bool same_entry(const HomeEntry& live, const HomeEntry& reference, std::int64_t 
     }
 }
 
+// Path order with '/' before every other character: everything under a folder comes right after it,
+// before a sibling such as "a b", "a-copy" or "a.txt".
+struct TreeOrder {
+    bool operator()(const std::string& a, const std::string& b) const {
+        const auto rank = [](unsigned char c) { return c == '/' ? 0 : c + 1; };
+        return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                            [&](char x, char y) { return rank(x) < rank(y); });
+    }
+};
+
 } // namespace
 
 std::vector<HomeAction> plan_home_reset(const std::vector<HomeEntry>& live,
                                         const std::vector<HomeEntry>& reference, std::int64_t since,
                                         const std::vector<std::string>& kept) {
-    std::map<std::string, const HomeEntry*> wanted;
+    std::map<std::string, const HomeEntry*, TreeOrder> wanted;
     for (const HomeEntry& r : reference) {
         if (!kept_path(r.path, kept)) {
             wanted.emplace(r.path, &r);
         }
     }
-    std::map<std::string, const HomeEntry*> present;
+    std::map<std::string, const HomeEntry*, TreeOrder> present;
     for (const HomeEntry& l : live) {
         if (!kept_path(l.path, kept)) {
             present.emplace(l.path, &l);
@@ -63,8 +73,8 @@ std::vector<HomeAction> plan_home_reset(const std::vector<HomeEntry>& live,
 
     std::vector<HomeAction> removals;
     std::vector<HomeAction> rest;
-    // In path order a directory comes before everything under it (a prefix sorts first); what lies
-    // under a removed one goes with it, and what lies under a restored one is restored with it.
+    // In tree order a directory comes right before everything under it; what lies under a removed one
+    // goes with it, and what lies under a restored one is restored with it.
     std::string removed_top;
     for (const auto& [path, entry] : present) {
         if (!removed_top.empty() && within(path, removed_top)) {

@@ -527,6 +527,8 @@ void Sessions::on_status_unreadable(int id_resa, const QByteArray& value) {
 }
 
 void Sessions::end_session() {
+    // Asked before the record lets the session go: a station killed in between still has it reset.
+    window_.reset_desktop_if_due();
     if (session_.status_user == 1) {
         window_.show_welcome_screen();
         counter_timer_.stop();

@@ -182,6 +182,8 @@ void StationSetup::Paramtres1Click() {
     if (!staff_session_open(session_)) {
         return;
     }
+    // Staff's session on a visitor station ends here: its desktop is reset as any session's.
+    window_.reset_desktop_if_due();
     session_.elapsed_seconds = 0;
     session_.closing_status = 2;
     worker_.close_session(PendingClose{static_cast<int>(session_.elapsed_seconds), session_.closing_status,

@@ -32,6 +32,9 @@ class StationWindow {
     // A session opened at `opened` on this visitor station: when it ends, the next start has the
     // desktop reset before anyone signs in again.
     virtual void desktop_session_opened(const ProcessClock& opened) = 0;
+    // The session whose opening desktop_session_opened gave is ending: the guard is asked to reset its
+    // desktop now, before the record lets go of it (start_station asks too, for an earlier run's).
+    virtual void reset_desktop_if_due() = 0;
     // The desktop of the last session is being reset (or could not be): nobody signs in meanwhile.
     virtual bool desktop_being_reset() const = 0;
     virtual void show_welcome_screen() = 0;

@@ -586,6 +586,14 @@ TEST(ResetRules, TheHomeBecomesTheReferenceAgainAndTheSessionsOwnFilesStay) {
              return live;
          },
          {{HomeStep::Remove, "Documents"}, {HomeStep::Restore, "Documents"}}},
+        {"a folder beside a file whose name continues it",
+         [](auto live) {
+             live.push_back({"a", EntryKind::Directory, 0755, "1000:1000", 0, 2000, 2000, ""});
+             live.push_back({"a.txt", EntryKind::File, 0644, "1000:1000", 1, 2000, 2000, ""});
+             live.push_back({"a/x", EntryKind::File, 0644, "1000:1000", 1, 2000, 2000, ""});
+             return live;
+         },
+         {{HomeStep::Remove, "a"}, {HomeStep::Remove, "a.txt"}}},
         {"a folder opened to all",
          [&](auto live) {
              entry(live, ".config").mode = 0777;
