@@ -6,6 +6,7 @@
 // write: staff's quit comes on its own named pipe, from the watched station's process alone.
 #include "guard/guard_rules.h"
 #include "guard/windows_guard_system.h"
+#include "guard/windows_reset.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -14,6 +15,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -159,6 +161,20 @@ void WINAPI service_main(DWORD, wchar_t**) {
 } // namespace
 
 int main() {
+    // `--close PID...`: the service's helper, run as the console's user to ask those processes'
+    // windows to close, which a service in its own session cannot reach.
+    int count = 0;
+    wchar_t** words = CommandLineToArgvW(GetCommandLineW(), &count);
+    const std::vector<std::wstring> arguments(words, words + (words != nullptr ? count : 0));
+    LocalFree(words);
+    if (arguments.size() >= 2 && arguments[1] == L"--close") {
+        std::vector<std::uint32_t> pids;
+        for (std::size_t i = 2; i < arguments.size(); ++i) {
+            pids.push_back(static_cast<std::uint32_t>(wcstoul(arguments[i].c_str(), nullptr, 10)));
+        }
+        close_windows_of(pids);
+        return 0;
+    }
     SERVICE_TABLE_ENTRYW services[] = {{service_name, service_main}, {nullptr, nullptr}};
     return StartServiceCtrlDispatcherW(services) ? 0 : 1;
 }

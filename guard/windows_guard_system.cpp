@@ -146,7 +146,7 @@ bool session_has_user(std::uint32_t session) {
 }
 
 std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& program,
-                                    const std::wstring& folder) {
+                                    const std::wstring& folder, const std::wstring& arguments) {
     HANDLE user_token = nullptr;
     if (!WTSQueryUserToken(session, &user_token)) {
         return 0;
@@ -167,7 +167,7 @@ std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& p
     wchar_t desktop[] = L"winsta0\\default";
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION started{};
-    std::wstring command = L"\"" + program + L"\"";
+    std::wstring command = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     const BOOL ok =
         CreateProcessAsUserW(primary.h, program.c_str(), command.data(), nullptr, nullptr, FALSE,
                              CREATE_UNICODE_ENVIRONMENT, environment, folder.c_str(), &startup, &started);

@@ -36,10 +36,11 @@ bool end_station(std::uint32_t pid);
 std::uint32_t console_session();
 bool session_has_user(std::uint32_t session);
 
-// Starts `program` in `folder` as the user signed in to `session`, on that user's desktop, with
-// that user's own environment; the new process's number, 0 when it could not be started.
+// Starts `program` (with `arguments`) in `folder` as the user signed in to `session`, on that
+// user's desktop, with that user's own environment; the new process's number, 0 when it could not
+// be started.
 std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& program,
-                                    const std::wstring& folder);
+                                    const std::wstring& folder, const std::wstring& arguments = L"");
 
 // A request as the service received it, with the process that sent it as the system names it.
 struct ChannelRequest {
