@@ -269,8 +269,8 @@ bool GuardChannel::take(ChannelRequest& request) {
     return false;
 }
 
-void GuardChannel::answer(bool done) {
-    std::string word = done ? guard_pipe::done : guard_pipe::refused;
+void GuardChannel::answer(guard_pipe::Answer answer) {
+    std::string word = guard_pipe::word_for(answer);
     if (guard_pipe::transfer(pipe_->handle, true, word.data(), static_cast<DWORD>(word.size()),
                              guard_pipe::service_wait_ms) > 0) {
         // Letting go at once would drop the answer unread: wait (a bounded time) for the client

@@ -11,6 +11,7 @@
 #include "fonction/network.h"
 #include "guard/windows_guard_system.h"
 #include "guard/windows_reset.h"
+#include "guard/windows_stations.h"
 #include "platform/platform.h"
 #include "platform/shell_processes.h"
 #include "tests/windows/check.h"
@@ -30,6 +31,7 @@
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -580,15 +582,36 @@ CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_starts_one_aga
     CHECK(!process_alive(again, again_created));
 }
 
-// This program again, as a station asking the guard: the answer is its exit code (10 + GuardAnswer).
-bool start_asking(PROCESS_INFORMATION& info) {
+// This program again, as a station asking the guard each of `steps` in turn (staff-quit,
+// session-opened, reset): the last answer is its exit code, 10 + GuardAnswer or 20 + ResetProgress.
+bool start_asking(PROCESS_INFORMATION& info, const std::string& steps = "staff-quit") {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string command = "\"" + std::string(path) + "\" --ask-guard";
+    std::string command = "\"" + std::string(path) + "\" --ask " + steps;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     return CreateProcessA(path, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &info) != 0;
+}
+
+int ask_as_a_station(int argc, char** argv) {
+    int code = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::string step = argv[i];
+        if (step == "reset") {
+            ResetProgress progress = platform().ask_reset(ProcessClock{});
+            for (int polls = 0; polls < 200 && progress == ResetProgress::Waiting; ++polls) {
+                Sleep(100);
+                progress = platform().reset_progress();
+            }
+            code = 20 + static_cast<int>(progress);
+        } else {
+            code =
+                10 + static_cast<int>(platform().ask_guard(
+                         step == "session-opened" ? GuardRequest::SessionOpened : GuardRequest::StaffQuit));
+        }
+    }
+    return code;
 }
 
 DWORD answer_of(const PROCESS_INFORMATION& info) {
@@ -605,6 +628,16 @@ DWORD answer_of(const PROCESS_INFORMATION& info) {
 constexpr DWORD done = 10 + static_cast<DWORD>(GuardAnswer::Done);
 constexpr DWORD refused = 10 + static_cast<DWORD>(GuardAnswer::Refused);
 constexpr DWORD no_guard = 10 + static_cast<DWORD>(GuardAnswer::NoGuard);
+constexpr DWORD reset_done = 20 + static_cast<DWORD>(ResetProgress::Done);
+constexpr DWORD reset_failed = 20 + static_cast<DWORD>(ResetProgress::Failed);
+constexpr DWORD reset_by_nobody = 20 + static_cast<DWORD>(ResetProgress::NoGuard);
+
+std::int64_t filetime_now() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                     now.dwLowDateTime);
+}
 
 CHECK_CASE(the_station_asks_the_guard_on_the_services_pipe_and_nowhere_else) {
     {
@@ -612,18 +645,72 @@ CHECK_CASE(the_station_asks_the_guard_on_the_services_pipe_and_nowhere_else) {
         REQUIRE(channel.open());
         GuardChannel squatter;
         CHECK_MSG(!squatter.open(), "a second server under the service's name");
-        // Told who asks, by the system: the asking process and its creation time.
-        for (const bool honoured : {true, false}) {
+        // Told who asks, by the system: the asking process and its creation time. The service
+        // honours the watched station alone; a reset's answer comes when the reset is over.
+        struct Case {
+            const char* steps;
+            bool watched;
+            bool reset_works;
+            std::vector<guard_pipe::Answer> answers;
+            int resets;
+            DWORD station_hears;
+        };
+        using A = guard_pipe::Answer;
+        const std::vector<Case> cases = {
+            {"staff-quit", true, true, {A::Done}, 0, done},
+            {"staff-quit", false, true, {A::Refused}, 0, refused},
+            {"session-opened", false, true, {A::Refused}, 0, refused},
+            {"reset", false, true, {A::Refused}, 0, reset_by_nobody},
+            {"reset", true, false, {A::Failed}, 1, reset_failed},
+            // The reset has the opening the service noted; once done, nothing is left to reset.
+            {"session-opened reset reset", true, true, {A::Done, A::Done, A::Done}, 1, reset_done},
+        };
+        for (const Case& c : cases) {
+            const std::string what = std::string(c.steps) + (c.watched ? ", watched" : ", not watched");
             PROCESS_INFORMATION station{};
-            REQUIRE(start_asking(station));
-            REQUIRE_MSG(WaitForSingleObject(channel.ready(), 20000) == signalled, "nobody connected");
-            ChannelRequest request;
-            CHECK(channel.take(request));
-            CHECK(request.request == GuardRequest::StaffQuit);
-            CHECK_EQ(request.pid, station.dwProcessId);
-            CHECK_EQ(request.created, process_creation(station.dwProcessId));
-            channel.answer(honoured);
-            CHECK_EQ(answer_of(station), honoured ? done : refused);
+            REQUIRE(start_asking(station, c.steps));
+            std::map<std::uint32_t, Watched> watched;
+            if (c.watched) {
+                watched[station.dwProcessId].created = process_creation(station.dwProcessId);
+                watched[station.dwProcessId].session = 7;
+            }
+            std::int64_t before = 0;
+            std::int64_t after = 0;
+            std::vector<Opening> resets;
+            const StationActions actions{
+                [&](std::uint32_t session) {
+                    CHECK_EQ(session, 7u);
+                    before = filetime_now();
+                    Opening opening = opening_now(std::wstring());
+                    after = filetime_now();
+                    return opening;
+                },
+                [&](std::uint32_t session, const Opening& opened, std::uint32_t pid) {
+                    CHECK_EQ(session, 7u);
+                    CHECK_EQ(pid, station.dwProcessId);
+                    resets.push_back(opened);
+                    return c.reset_works;
+                }};
+            for (const A expected : c.answers) {
+                REQUIRE_MSG(WaitForSingleObject(channel.ready(), 20000) == signalled,
+                            what + ": nobody connected");
+                ChannelRequest request;
+                CHECK(channel.take(request));
+                CHECK_EQ(request.pid, station.dwProcessId);
+                CHECK_EQ(request.created, process_creation(station.dwProcessId));
+                const A answer = honour(request, watched, actions);
+                CHECK_EQ_MSG(static_cast<int>(answer), static_cast<int>(expected), what);
+                channel.answer(answer);
+            }
+            CHECK_EQ_MSG(answer_of(station), c.station_hears, what);
+            CHECK_EQ_MSG(static_cast<int>(resets.size()), c.resets, what);
+            if (c.answers.size() > 1 && !resets.empty()) {
+                CHECK_MSG(resets[0].filetime >= before && resets[0].filetime <= after,
+                          "the reset is not for the opening the service noted");
+            }
+            if (c.watched && std::string(c.steps) == "staff-quit") {
+                CHECK(watched[station.dwProcessId].quit_by_staff);
+            }
         }
     }
     // No service: the station does not wait for one.
@@ -892,8 +979,8 @@ CHECK_CASE(the_profile_is_put_back_as_its_reference_copy_and_no_junction_is_foll
 int main(int argc, char** argv) {
     auto system = make_system_platform();
     install_platform(system.get());
-    if (argc > 1 && std::string(argv[1]) == "--ask-guard") {
-        return 10 + static_cast<int>(system->ask_guard(GuardRequest::StaffQuit));
+    if (argc > 1 && std::string(argv[1]) == "--ask") {
+        return ask_as_a_station(argc, argv);
     }
     const int code = check::run_all_cases("windows_platform_test", argc > 1 ? argv[1] : nullptr);
     install_platform(nullptr);
