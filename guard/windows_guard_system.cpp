@@ -146,7 +146,7 @@ bool session_has_user(std::uint32_t session) {
 }
 
 std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& program,
-                                    const std::wstring& folder) {
+                                    const std::wstring& folder, const std::wstring& arguments) {
     HANDLE user_token = nullptr;
     if (!WTSQueryUserToken(session, &user_token)) {
         return 0;
@@ -167,7 +167,7 @@ std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& p
     wchar_t desktop[] = L"winsta0\\default";
     startup.lpDesktop = desktop;
     PROCESS_INFORMATION started{};
-    std::wstring command = L"\"" + program + L"\"";
+    std::wstring command = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
     const BOOL ok =
         CreateProcessAsUserW(primary.h, program.c_str(), command.data(), nullptr, nullptr, FALSE,
                              CREATE_UNICODE_ENVIRONMENT, environment, folder.c_str(), &startup, &started);
@@ -269,8 +269,8 @@ bool GuardChannel::take(ChannelRequest& request) {
     return false;
 }
 
-void GuardChannel::answer(bool done) {
-    std::string word = done ? guard_pipe::done : guard_pipe::refused;
+void GuardChannel::answer(guard_pipe::Answer answer) {
+    std::string word = guard_pipe::word_for(answer);
     if (guard_pipe::transfer(pipe_->handle, true, word.data(), static_cast<DWORD>(word.size()),
                              guard_pipe::service_wait_ms) > 0) {
         // Letting go at once would drop the answer unread: wait (a bounded time) for the client

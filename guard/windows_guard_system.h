@@ -1,9 +1,9 @@
 // What the Windows guard asks of the system: the stations running in a session, whether one is
 // suspended, the console's user, starting the station as that user, and the channel on which a
-// station tells the service that staff quit it.
+// station tells the service that staff quit it or that a session opened, and asks for the reset.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/windows/guard_words.h"
 
 #include <cstdint>
 #include <memory>
@@ -36,14 +36,15 @@ bool end_station(std::uint32_t pid);
 std::uint32_t console_session();
 bool session_has_user(std::uint32_t session);
 
-// Starts `program` in `folder` as the user signed in to `session`, on that user's desktop, with
-// that user's own environment; the new process's number, 0 when it could not be started.
+// Starts `program` (with `arguments`) in `folder` as the user signed in to `session`, on that
+// user's desktop, with that user's own environment; the new process's number, 0 when it could not
+// be started.
 std::uint32_t start_as_session_user(std::uint32_t session, const std::wstring& program,
-                                    const std::wstring& folder);
+                                    const std::wstring& folder, const std::wstring& arguments = L"");
 
 // A request as the service received it, with the process that sent it as the system names it.
 struct ChannelRequest {
-    GuardRequest request = GuardRequest::StaffQuit;
+    guard_pipe::Request request = guard_pipe::Request::StaffQuit;
     std::uint32_t pid = 0;
     std::uint64_t created = 0;
 };
@@ -65,7 +66,7 @@ class GuardChannel {
     // guard knows in time (it is then let go).
     bool take(ChannelRequest& request);
     // Answers the client taken, lets it go and waits for the next one.
-    void answer(bool done);
+    void answer(guard_pipe::Answer answer);
 
   private:
     struct Pipe;

@@ -18,7 +18,8 @@ struct ProcessEntry {
 // What the station tells the guard beside it (kalimo-guard on Linux, the KalimoGuard service on
 // Windows). One request, one answer.
 enum class GuardRequest {
-    StaffQuit, // staff ended the station on purpose: it is not to be started again
+    StaffQuit,     // staff ended the station on purpose: it is not to be started again
+    SessionOpened, // a session whose end resets the desktop opened now, before its desktop shell starts
 };
 
 enum class GuardAnswer {
@@ -93,8 +94,10 @@ class Platform {
     // program can neither cover the screen nor hold the keyboard.
     virtual bool desktop_lockable() = 0;
     // Tells the guard; waits at most a couple of seconds for its answer. On Linux staff's quit is
-    // a note in the station folder, which only the station's group writes; on Windows a request
-    // on the service's named pipe, which the service honours only from the station's process.
+    // a note in the station folder, which only the station's group writes, and a session's opening
+    // is the guard's to read from the reset's request; on Windows both are requests on the
+    // service's named pipe, which the service honours only from the station's process, and the
+    // service notes the opening on its own clock.
     virtual GuardAnswer ask_guard(GuardRequest request) = 0;
 
     // Now, on the clock process starts are stamped with.

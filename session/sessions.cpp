@@ -106,6 +106,9 @@ void Sessions::keep_session_open(int closing_status) {
     if (session_.status_user == 1 || session_.staff_on_visitor_station == 1) {
         opened = platform_.process_clock();
         window_.desktop_session_opened(opened);
+        // The Windows service notes the opening on its own clock: told before the desktop shell
+        // starts, it counts the shell as the session's.
+        platform_.ask_guard(GuardRequest::SessionOpened);
     }
     worker_.session_opened(OpenSession{session_.id_resa, session_.id_user, closing_status, now, now, opened});
 }

@@ -421,13 +421,15 @@ class PosixPlatform final : public Platform {
     }
 
     // kalimo-guard reads staff's note from the station folder, the working folder, which only the
-    // station's group may write.
+    // station's group may write, and a session's opening from the reset's request there.
     GuardAnswer ask_guard(GuardRequest request) override {
         switch (request) {
         case GuardRequest::StaffQuit:
             return station_folder::write(station_folder::chosen_exit_file, std::to_string(getpid()))
                        ? GuardAnswer::Done
                        : GuardAnswer::NoGuard;
+        case GuardRequest::SessionOpened:
+            return GuardAnswer::Done; // the reset's request carries the opening
         }
         return GuardAnswer::Refused;
     }

@@ -1,13 +1,13 @@
 // The channel between the station and the KalimoGuard service on Windows: the service's named pipe,
-// one request and one answer per connection, each one message of a few words. The station's side
-// is in windows_platform.cpp, the service's in guard/windows_guard_system.cpp.
+// one request and one answer per connection, each one message of a few words (guard_words.h). A
+// reset's answer comes when the reset is over: the station reads it at its later looks, not waiting
+// for it. The station's side is in windows_platform.cpp, the service's in
+// guard/windows_guard_system.cpp.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/windows/guard_words.h"
 
 #include <windows.h>
-
-#include <string>
 
 namespace guard_pipe {
 
@@ -18,25 +18,9 @@ constexpr DWORD most_message_bytes = 64;
 // How long a side waits for the other's message.
 constexpr DWORD station_wait_ms = 2000;
 constexpr DWORD service_wait_ms = 250;
-
-inline const char* word_for(GuardRequest request) {
-    switch (request) {
-    case GuardRequest::StaffQuit:
-        return "staff-quit";
-    }
-    return "";
-}
-
-inline bool request_for(const std::string& word, GuardRequest& request) {
-    if (word == "staff-quit") {
-        request = GuardRequest::StaffQuit;
-        return true;
-    }
-    return false;
-}
-
-constexpr const char* done = "done";
-constexpr const char* refused = "refused";
+// The reset's answer comes when the reset is over; a refusal comes at once, and is waited for
+// this long before the station goes back to its window.
+constexpr DWORD refusal_wait_ms = 300;
 
 // One read or write on a handle opened for overlapped I/O, waited for at most `wait_ms`; the
 // number of bytes moved, or -1.

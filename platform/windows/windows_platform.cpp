@@ -69,6 +69,14 @@ bool served_by_the_system(HANDLE pipe) {
 
 class WindowsPlatform final : public Platform {
   public:
+    WindowsPlatform() = default;
+    ~WindowsPlatform() override {
+        drop_reset();
+        CloseHandle(reset_event_);
+    }
+    WindowsPlatform(const WindowsPlatform&) = delete;
+    WindowsPlatform& operator=(const WindowsPlatform&) = delete;
+
     std::vector<HardwareAddress> adapter_addresses() override {
         std::vector<HardwareAddress> result;
         // 10240 bytes hold about fifteen adapters. A computer with more (virtual switches, VPNs)
@@ -197,34 +205,23 @@ class WindowsPlatform final : public Platform {
     bool desktop_lockable() override { return true; }
 
     GuardAnswer ask_guard(GuardRequest request) override {
-        // The server may only impersonate the station to identify it.
-        const DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-        HANDLE pipe = INVALID_HANDLE_VALUE;
-        for (int tries = 0; tries < 10 && pipe == INVALID_HANDLE_VALUE; ++tries) {
-            pipe = CreateFileW(guard_pipe::name, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
-                               flags, nullptr);
-            if (pipe == INVALID_HANDLE_VALUE &&
-                (GetLastError() != ERROR_PIPE_BUSY ||
-                 !WaitNamedPipeW(guard_pipe::name, guard_pipe::station_wait_ms / 10))) {
-                break;
-            }
-        }
+        HANDLE pipe = connect_to_guard(10);
         if (pipe == INVALID_HANDLE_VALUE) {
             return GuardAnswer::NoGuard;
         }
-        GuardAnswer answer = GuardAnswer::NoGuard;
-        std::string word = guard_pipe::word_for(request);
+        std::string word = guard_pipe::word_for(guard_pipe::request_of(request));
         char reply[guard_pipe::most_message_bytes] = {};
         long length = -1;
-        if (served_by_the_system(pipe) &&
-            guard_pipe::transfer(pipe, true, word.data(), static_cast<DWORD>(word.size()),
+        guard_pipe::Answer said = guard_pipe::Answer::Failed;
+        GuardAnswer answer = GuardAnswer::NoGuard;
+        if (guard_pipe::transfer(pipe, true, word.data(), static_cast<DWORD>(word.size()),
                                  guard_pipe::station_wait_ms) == static_cast<long>(word.size()) &&
             (length = guard_pipe::transfer(pipe, false, reply, sizeof reply, guard_pipe::station_wait_ms)) >
-                0) {
-            const std::string said(reply, static_cast<std::size_t>(length));
-            answer = said == guard_pipe::done      ? GuardAnswer::Done
-                     : said == guard_pipe::refused ? GuardAnswer::Refused
-                                                   : GuardAnswer::NoGuard;
+                0 &&
+            guard_pipe::answer_for(std::string(reply, static_cast<std::size_t>(length)), said) &&
+            said != guard_pipe::Answer::Failed) {
+            answer = said == guard_pipe::Answer::Done ? GuardAnswer::Done : GuardAnswer::Refused;
+            guard_seen_ = guard_seen_ || answer == GuardAnswer::Done;
         }
         CloseHandle(pipe);
         return answer;
@@ -238,8 +235,117 @@ class WindowsPlatform final : public Platform {
         const auto ticks = (static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
         return {static_cast<std::int64_t>(ticks / 10000), "filetime"};
     }
-    ResetProgress ask_reset(const ProcessClock&) override { return ResetProgress::NoGuard; }
-    ResetProgress reset_progress() override { return ResetProgress::NoGuard; }
+
+    // The service resets the account it knows the session of: the opening is its own. A refusal
+    // comes at once (a station it does not watch); the reset's end is read at the later looks.
+    ResetProgress ask_reset(const ProcessClock&) override {
+        drop_reset();
+        reset_wanted_ = true;
+        if (!send_reset(10)) {
+            // A guard that answered this station before is there: a visitor's program may hold
+            // the pipe's one instance a while, and the station asks again at its next looks.
+            reset_wanted_ = guard_seen_;
+            return guard_seen_ ? ResetProgress::Waiting : ResetProgress::NoGuard;
+        }
+        WaitForSingleObject(reset_read_.hEvent, guard_pipe::refusal_wait_ms);
+        return reset_progress();
+    }
+
+    ResetProgress reset_progress() override {
+        if (reset_pipe_ == INVALID_HANDLE_VALUE) {
+            if (!reset_wanted_) {
+                return reset_last_;
+            }
+            send_reset(1);
+            return ResetProgress::Waiting;
+        }
+        DWORD length = 0;
+        if (!GetOverlappedResult(reset_pipe_, &reset_read_, &length, FALSE)) {
+            if (GetLastError() != ERROR_IO_INCOMPLETE) {
+                drop_reset(); // the service went away: asked again at the next look
+            }
+            return ResetProgress::Waiting;
+        }
+        guard_pipe::Answer said = guard_pipe::Answer::Failed;
+        guard_pipe::answer_for(std::string(reset_reply_, length), said);
+        drop_reset();
+        reset_wanted_ = false;
+        if (said == guard_pipe::Answer::Refused) {
+            // Not a station the service watches: nobody resets this desktop, unless the service
+            // took this station's session before.
+            reset_last_ = guard_seen_ ? ResetProgress::Failed : ResetProgress::NoGuard;
+        } else {
+            guard_seen_ = true;
+            reset_last_ = said == guard_pipe::Answer::Done ? ResetProgress::Done : ResetProgress::Failed;
+        }
+        return reset_last_;
+    }
+
+  private:
+    // The service's pipe, once its server is known to be the system's; INVALID_HANDLE_VALUE when
+    // there is none, or while another client holds it after `tries` waits of a fifth of a second.
+    static HANDLE connect_to_guard(int tries) {
+        // The server may only impersonate the station to identify it.
+        const DWORD flags = FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+        HANDLE pipe = INVALID_HANDLE_VALUE;
+        for (int tried = 0; tried < tries && pipe == INVALID_HANDLE_VALUE; ++tried) {
+            pipe = CreateFileW(guard_pipe::name, GENERIC_READ | FILE_WRITE_DATA, 0, nullptr, OPEN_EXISTING,
+                               flags, nullptr);
+            if (pipe == INVALID_HANDLE_VALUE &&
+                (GetLastError() != ERROR_PIPE_BUSY || tried + 1 == tries ||
+                 !WaitNamedPipeW(guard_pipe::name, guard_pipe::station_wait_ms / 10))) {
+                break;
+            }
+        }
+        if (pipe != INVALID_HANDLE_VALUE && !served_by_the_system(pipe)) {
+            CloseHandle(pipe);
+            pipe = INVALID_HANDLE_VALUE;
+        }
+        return pipe;
+    }
+
+    // Sends the reset's request and leaves its answer to be read; false when the service could
+    // not be told.
+    bool send_reset(int tries) {
+        HANDLE pipe = connect_to_guard(tries);
+        std::string word = guard_pipe::word_for(guard_pipe::Request::Reset);
+        if (pipe == INVALID_HANDLE_VALUE) {
+            return false;
+        }
+        if (guard_pipe::transfer(pipe, true, word.data(), static_cast<DWORD>(word.size()),
+                                 guard_pipe::station_wait_ms) != static_cast<long>(word.size())) {
+            CloseHandle(pipe);
+            return false;
+        }
+        reset_read_ = OVERLAPPED{};
+        reset_read_.hEvent = reset_event_;
+        ResetEvent(reset_event_);
+        if (!ReadFile(pipe, reset_reply_, sizeof reset_reply_, nullptr, &reset_read_) &&
+            GetLastError() != ERROR_IO_PENDING) {
+            CloseHandle(pipe);
+            return false;
+        }
+        reset_pipe_ = pipe;
+        return true;
+    }
+
+    void drop_reset() {
+        if (reset_pipe_ != INVALID_HANDLE_VALUE) {
+            CancelIo(reset_pipe_);
+            DWORD ignored = 0;
+            GetOverlappedResult(reset_pipe_, &reset_read_, &ignored, TRUE); // the buffer is free again
+            CloseHandle(reset_pipe_);
+            reset_pipe_ = INVALID_HANDLE_VALUE;
+        }
+    }
+
+    HANDLE reset_event_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE reset_pipe_ = INVALID_HANDLE_VALUE; // the asked reset's connection, its answer awaited
+    OVERLAPPED reset_read_{};
+    char reset_reply_[guard_pipe::most_message_bytes] = {};
+    bool reset_wanted_ = false;                         // asked, and not yet answered
+    ResetProgress reset_last_ = ResetProgress::NoGuard; // the last answer
+    bool guard_seen_ = false;                           // the service has answered this station
 };
 
 } // namespace

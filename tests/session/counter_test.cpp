@@ -5,6 +5,8 @@
 
 #include <QAction>
 
+#include <algorithm>
+
 namespace {
 
 // settings: "config_menu, page_inscription, page_renseignement, bloquage, affichage_temps, deconnexion_auto"
@@ -435,6 +437,7 @@ TEST_F(Counter, OnlyAVisitorStationsSessionsResetTheDesktopAndNoGuardHoldsNobody
         {"staff on their own station", 2, "animateur", "kalimo", true, 0},
         {"a visitor, no guard", 1, "mdurand", "soleil", false, 0},
     };
+    const std::string shell = "start c://Windows//explorer.exe";
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         db->exec("UPDATE tab_computer SET usage_computer=" + std::to_string(c.usage));
@@ -442,10 +445,20 @@ TEST_F(Counter, OnlyAVisitorStationsSessionsResetTheDesktopAndNoGuardHoldsNobody
         system.guard = c.guard;
         system.reset = ResetProgress::Waiting;
         system.resets_asked.clear();
+        system.guard_requests.clear();
+        system.commands.clear();
         window.reset();
         start();
         sign_in(QString::fromLatin1(c.login), QString::fromLatin1(c.password));
         ASSERT_GT(window->session.id_resa, 0);
+        // The guard is told of an opening whose end resets, a visitor's before their shell starts.
+        const bool told = system.guard_requests == std::vector<GuardRequest>{GuardRequest::SessionOpened};
+        EXPECT_EQ(told, c.usage == 1);
+        if (told && c.login == std::string("mdurand")) {
+            const auto before = system.commands.begin() + static_cast<long>(system.commands_at_guard_request);
+            EXPECT_EQ(std::find(system.commands.begin(), before, shell), before);
+            EXPECT_NE(std::find(before, system.commands.end(), shell), system.commands.end());
+        }
         window->sessions().Dconnexion1Click();
         EXPECT_EQ(system.resets_asked.size(), c.resets);
         EXPECT_EQ(window->desktop_being_reset(), c.resets > 0);

@@ -61,6 +61,7 @@ class FakePlatform : public Platform {
     bool lockable = true;
     std::uintptr_t top = 0; // the window on top; 0: the system cannot tell
     std::vector<GuardRequest> guard_requests;
+    std::size_t commands_at_guard_request = 0; // how many commands ran before the last request
     // The guard: whether one watches the station, the resets asked of it and how the last one stands
     // (done at once, unless a test says otherwise).
     bool guard = true;
@@ -126,6 +127,7 @@ class FakePlatform : public Platform {
     std::uintptr_t top_window(void*) override { return top; }
     GuardAnswer ask_guard(GuardRequest request) override {
         guard_requests.push_back(request);
+        commands_at_guard_request = commands.size();
         return GuardAnswer::Done;
     }
     ProcessClock process_clock() override { return {process_ms, "boot-1"}; }

@@ -1,13 +1,17 @@
 // The Windows platform layer against a real Windows API (Wine in CI): the adapters and their MAC
 // texts, the host name and its address, the process snapshot and the shell killer the station
 // runs, the command interpreter, the clocks, the notification area, the locked keyboard's hook, and
-// the guard's side: its stations and their threads, and the pipe the station asks it on. Everything
-// goes through the installed platform, as in the station; the system is asked directly only for the reference
-// values.
+// the guard's side: its stations and their threads, the pipe the station asks it on, and the reset
+// of a session's account (its programs ended, its profile put back over scratch folders).
+// Everything goes through the installed platform, as in the station; the system is asked directly
+// only for the reference values.
 //
-// Usage: windows_platform_test.exe [name filter]. kalimo_sleeper.exe must sit beside it.
+// Usage: windows_platform_test.exe [name filter]. kalimo_sleeper.exe and kalimo-guard.exe must sit
+// beside it.
 #include "fonction/network.h"
 #include "guard/windows_guard_system.h"
+#include "guard/windows_reset.h"
+#include "guard/windows_stations.h"
 #include "platform/platform.h"
 #include "platform/shell_processes.h"
 #include "tests/windows/check.h"
@@ -23,9 +27,11 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -213,14 +219,14 @@ struct Child {
 };
 
 bool start_copy(const std::string& sleeper, const std::string& parent, int slot, const std::string& name,
-                Child& child) {
+                Child& child, const std::string& argument = "60") {
     child.folder = parent + "\\" + std::to_string(slot);
     child.path = child.folder + "\\" + name;
     if (!CreateDirectoryA(child.folder.c_str(), nullptr) ||
         !CopyFileA(sleeper.c_str(), child.path.c_str(), TRUE)) {
         return false;
     }
-    std::string command_line = "\"" + child.path + "\" 60";
+    std::string command_line = "\"" + child.path + "\" " + argument;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     child.started = CreateProcessA(child.path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
@@ -576,15 +582,36 @@ CHECK_CASE(the_guard_finds_its_stations_tells_a_suspended_one_and_starts_one_aga
     CHECK(!process_alive(again, again_created));
 }
 
-// This program again, as a station asking the guard: the answer is its exit code (10 + GuardAnswer).
-bool start_asking(PROCESS_INFORMATION& info) {
+// This program again, as a station asking the guard each of `steps` in turn (staff-quit,
+// session-opened, reset): the last answer is its exit code, 10 + GuardAnswer or 20 + ResetProgress.
+bool start_asking(PROCESS_INFORMATION& info, const std::string& steps = "staff-quit") {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string command = "\"" + std::string(path) + "\" --ask-guard";
+    std::string command = "\"" + std::string(path) + "\" --ask " + steps;
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     return CreateProcessA(path, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                           &info) != 0;
+}
+
+int ask_as_a_station(int argc, char** argv) {
+    int code = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::string step = argv[i];
+        if (step == "reset") {
+            ResetProgress progress = platform().ask_reset(ProcessClock{});
+            for (int polls = 0; polls < 200 && progress == ResetProgress::Waiting; ++polls) {
+                Sleep(100);
+                progress = platform().reset_progress();
+            }
+            code = 20 + static_cast<int>(progress);
+        } else {
+            code =
+                10 + static_cast<int>(platform().ask_guard(
+                         step == "session-opened" ? GuardRequest::SessionOpened : GuardRequest::StaffQuit));
+        }
+    }
+    return code;
 }
 
 DWORD answer_of(const PROCESS_INFORMATION& info) {
@@ -601,6 +628,16 @@ DWORD answer_of(const PROCESS_INFORMATION& info) {
 constexpr DWORD done = 10 + static_cast<DWORD>(GuardAnswer::Done);
 constexpr DWORD refused = 10 + static_cast<DWORD>(GuardAnswer::Refused);
 constexpr DWORD no_guard = 10 + static_cast<DWORD>(GuardAnswer::NoGuard);
+constexpr DWORD reset_done = 20 + static_cast<DWORD>(ResetProgress::Done);
+constexpr DWORD reset_failed = 20 + static_cast<DWORD>(ResetProgress::Failed);
+constexpr DWORD reset_by_nobody = 20 + static_cast<DWORD>(ResetProgress::NoGuard);
+
+std::int64_t filetime_now() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                     now.dwLowDateTime);
+}
 
 CHECK_CASE(the_station_asks_the_guard_on_the_services_pipe_and_nowhere_else) {
     {
@@ -608,18 +645,72 @@ CHECK_CASE(the_station_asks_the_guard_on_the_services_pipe_and_nowhere_else) {
         REQUIRE(channel.open());
         GuardChannel squatter;
         CHECK_MSG(!squatter.open(), "a second server under the service's name");
-        // Told who asks, by the system: the asking process and its creation time.
-        for (const bool honoured : {true, false}) {
+        // Told who asks, by the system: the asking process and its creation time. The service
+        // honours the watched station alone; a reset's answer comes when the reset is over.
+        struct Case {
+            const char* steps;
+            bool watched;
+            bool reset_works;
+            std::vector<guard_pipe::Answer> answers;
+            int resets;
+            DWORD station_hears;
+        };
+        using A = guard_pipe::Answer;
+        const std::vector<Case> cases = {
+            {"staff-quit", true, true, {A::Done}, 0, done},
+            {"staff-quit", false, true, {A::Refused}, 0, refused},
+            {"session-opened", false, true, {A::Refused}, 0, refused},
+            {"reset", false, true, {A::Refused}, 0, reset_by_nobody},
+            {"reset", true, false, {A::Failed}, 1, reset_failed},
+            // The reset has the opening the service noted; once done, nothing is left to reset.
+            {"session-opened reset reset", true, true, {A::Done, A::Done, A::Done}, 1, reset_done},
+        };
+        for (const Case& c : cases) {
+            const std::string what = std::string(c.steps) + (c.watched ? ", watched" : ", not watched");
             PROCESS_INFORMATION station{};
-            REQUIRE(start_asking(station));
-            REQUIRE_MSG(WaitForSingleObject(channel.ready(), 20000) == signalled, "nobody connected");
-            ChannelRequest request;
-            CHECK(channel.take(request));
-            CHECK(request.request == GuardRequest::StaffQuit);
-            CHECK_EQ(request.pid, station.dwProcessId);
-            CHECK_EQ(request.created, process_creation(station.dwProcessId));
-            channel.answer(honoured);
-            CHECK_EQ(answer_of(station), honoured ? done : refused);
+            REQUIRE(start_asking(station, c.steps));
+            std::map<std::uint32_t, Watched> watched;
+            if (c.watched) {
+                watched[station.dwProcessId].created = process_creation(station.dwProcessId);
+                watched[station.dwProcessId].session = 7;
+            }
+            std::int64_t before = 0;
+            std::int64_t after = 0;
+            std::vector<Opening> resets;
+            const StationActions actions{
+                [&](std::uint32_t session) {
+                    CHECK_EQ(session, 7u);
+                    before = filetime_now();
+                    Opening opening = opening_now(std::wstring());
+                    after = filetime_now();
+                    return opening;
+                },
+                [&](std::uint32_t session, const Opening& opened, std::uint32_t pid) {
+                    CHECK_EQ(session, 7u);
+                    CHECK_EQ(pid, station.dwProcessId);
+                    resets.push_back(opened);
+                    return c.reset_works;
+                }};
+            for (const A expected : c.answers) {
+                REQUIRE_MSG(WaitForSingleObject(channel.ready(), 20000) == signalled,
+                            what + ": nobody connected");
+                ChannelRequest request;
+                CHECK(channel.take(request));
+                CHECK_EQ(request.pid, station.dwProcessId);
+                CHECK_EQ(request.created, process_creation(station.dwProcessId));
+                const A answer = honour(request, watched, actions);
+                CHECK_EQ_MSG(static_cast<int>(answer), static_cast<int>(expected), what);
+                channel.answer(answer);
+            }
+            CHECK_EQ_MSG(answer_of(station), c.station_hears, what);
+            CHECK_EQ_MSG(static_cast<int>(resets.size()), c.resets, what);
+            if (c.answers.size() > 1 && !resets.empty()) {
+                CHECK_MSG(resets[0].filetime >= before && resets[0].filetime <= after,
+                          "the reset is not for the opening the service noted");
+            }
+            if (c.watched && std::string(c.steps) == "staff-quit") {
+                CHECK(watched[station.dwProcessId].quit_by_staff);
+            }
         }
     }
     // No service: the station does not wait for one.
@@ -668,11 +759,228 @@ CHECK_CASE(the_station_asks_the_guard_on_the_services_pipe_and_nowhere_else) {
     CloseHandle(fake);
 }
 
+CHECK_CASE(a_sessions_end_ends_the_accounts_programs_started_since_it_opened_and_no_other) {
+    const std::string sleeper = own_folder() + "\\kalimo_sleeper.exe";
+    const std::string closer = own_folder() + "\\kalimo-guard.exe";
+    REQUIRE_MSG(file_exists(sleeper) && file_exists(closer),
+                "the helpers are missing beside " + own_folder());
+    const std::string scratch = make_scratch_folder("kalimo-reset");
+    REQUIRE(!scratch.empty());
+    Child desktop;  // there before the session: stays
+    Child station;  // the station that asks: stays
+    Child windowed; // asked to close, and does
+    Child detached; // no window: ended outright after the grace
+    Child renamed;  // named as the station, started by the visitor: ended all the same
+    const check::Finally cleanup([&] {
+        for (Child* child : {&desktop, &station, &windowed, &detached, &renamed}) {
+            clean_up(*child);
+        }
+        RemoveDirectoryA(scratch.c_str());
+    });
+    ResetAccount account;
+    REQUIRE(session_account(console_session(), account));
+    REQUIRE(start_copy(sleeper, scratch, 0, "explorer.exe", desktop));
+    REQUIRE(listed_name(desktop.info.dwProcessId) == "explorer.exe");
+    Sleep(20); // the clock the creation times are on moves in steps of up to 16 ms
+    const Opening opened = opening_now(account.profile);
+    REQUIRE(start_copy(sleeper, scratch, 1, "kalimo.exe", station));
+    REQUIRE(start_copy(sleeper, scratch, 2, "editor.exe", windowed, "window"));
+    REQUIRE(start_copy(sleeper, scratch, 3, "detached.exe", detached));
+    REQUIRE(start_copy(sleeper, scratch, 4, "kalimo.exe", renamed));
+    // The window is up before it is asked to close.
+    bool shown = false;
+    for (int tries = 0; tries < 100 && !shown; ++tries, Sleep(100)) {
+        shown = FindWindowW(L"KalimoSleeper", nullptr) != nullptr;
+    }
+    REQUIRE_MSG(shown, "the window never showed");
+
+    const std::uint64_t started = GetTickCount64();
+    CHECK(end_session_processes(account, opened.filetime, station.info.dwProcessId, widen(closer), 2000,
+                                GetTickCount64() + 15000));
+    std::fprintf(stderr, "    the programs were ended in %llu ms\n",
+                 static_cast<unsigned long long>(GetTickCount64() - started));
+    CHECK_EQ(desktop.wait(0), still_running);
+    CHECK_EQ(station.wait(0), still_running);
+    CHECK_EQ(windowed.wait(10000), signalled);
+    CHECK_EQ_MSG(windowed.exit_code(), DWORD{8}, "the window was not asked to close");
+    for (Child* ended : {&detached, &renamed}) {
+        CHECK_EQ(ended->wait(10000), signalled);
+        CHECK_EQ(ended->exit_code(), DWORD{1});
+    }
+    // No opening known: nothing is ended.
+    CHECK(end_session_processes(account, 0, 0, widen(closer), 2000, GetTickCount64() + 15000));
+    CHECK_EQ(desktop.wait(0), still_running);
+}
+
+// A junction at `link` to the folder `target`, as a visitor makes one (mklink /J). Wine cannot make
+// one: a Unix symbolic link stands in for it, which Wine lists as a link too.
+bool make_junction(const std::wstring& link, const std::wstring& target) {
+    if (CreateDirectoryW(link.c_str(), nullptr)) {
+        HANDLE h = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        const std::wstring substitute = L"\\??\\" + target;
+        std::vector<char> data(16 + (substitute.size() + 2) * sizeof(wchar_t));
+        const auto length = static_cast<USHORT>(substitute.size() * sizeof(wchar_t));
+        const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+        const USHORT header[] = {static_cast<USHORT>(data.size() - 8), 0, 0, length,
+                                 static_cast<USHORT>(length + 2),      0};
+        std::memcpy(data.data(), &tag, 4);
+        std::memcpy(data.data() + 4, header, sizeof header);
+        std::memcpy(data.data() + 16, substitute.data(), length);
+        DWORD got = 0;
+        const bool made = h != INVALID_HANDLE_VALUE &&
+                          DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, data.data(),
+                                          static_cast<DWORD>(data.size()), nullptr, 0, &got, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+        }
+        if (made) {
+            return true;
+        }
+        RemoveDirectoryW(link.c_str());
+    }
+    using UnixName = char*(CDECL*)(const wchar_t*);
+    const auto unix_name = reinterpret_cast<UnixName>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (unix_name == nullptr) {
+        return false;
+    }
+    char* from = unix_name(link.c_str());
+    char* to = unix_name(target.c_str());
+    const std::string command = std::string("/bin/ln -s \"") + to + "\" \"" + from + "\"";
+    HeapFree(GetProcessHeap(), 0, from);
+    HeapFree(GetProcessHeap(), 0, to);
+    std::wstring wide(command.begin(), command.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(L"Z:\\bin\\ln", wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info)) {
+        return false;
+    }
+    // A Unix process cannot be waited for under Wine: the link itself is.
+    for (int tries = 0; tries < 100; ++tries, Sleep(100)) {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool write_file(const std::wstring& path, const std::string& content,
+                DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr);
+    DWORD put = 0;
+    const bool ok = h != INVALID_HANDLE_VALUE &&
+                    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &put, nullptr) &&
+                    put == content.size();
+    if (h != INVALID_HANDLE_VALUE) {
+        CloseHandle(h);
+    }
+    return ok;
+}
+
+std::string read_file(const std::wstring& path) {
+    std::ifstream in(path.c_str(), std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Removes a scratch tree, not following a link: the links are removed first, by the system's own
+// call for a link.
+void remove_scratch(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            const std::wstring inner = path + L"\\" + name;
+            if (name == L"." || name == L"..") {
+                continue;
+            }
+            if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+                RemoveDirectoryW(inner.c_str()) || DeleteFileW(inner.c_str());
+            } else if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+                remove_scratch(inner);
+            } else {
+                SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileW(inner.c_str());
+            }
+        } while (FindNextFileW(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+CHECK_CASE(the_profile_is_put_back_as_its_reference_copy_and_no_junction_is_followed) {
+    const std::string scratch_text = make_scratch_folder("kalimo-profile");
+    REQUIRE(!scratch_text.empty());
+    const std::wstring scratch = widen(scratch_text);
+    const check::Finally cleanup([&] { remove_scratch(scratch); });
+    const std::wstring live = scratch + L"\\profile";
+    const std::wstring copy = scratch + L"\\reference";
+    const std::wstring outside = scratch + L"\\outside";
+    // Names a visitor may choose: accents, quotes, percent signs, a name at the length limit.
+    const std::wstring odd = L"caf\u00e9 'l\u00e0' %s %n \u2603";
+    const std::wstring longest(150, L'x');
+    for (const std::wstring& folder :
+         {live, copy, outside, copy + L"\\Documents", copy + L"\\Desktop", copy + L"\\" + odd,
+          copy + L"\\AppData", copy + L"\\AppData\\Local", live + L"\\Documents", live + L"\\" + odd,
+          live + L"\\AppData", live + L"\\AppData\\Local", live + L"\\AppData\\Local\\Temp"}) {
+        REQUIRE(CreateDirectoryW(folder.c_str(), nullptr));
+    }
+    REQUIRE(SetFileAttributesW((copy + L"\\Documents").c_str(), FILE_ATTRIBUTE_HIDDEN));
+    REQUIRE(write_file(copy + L"\\Documents\\letter.txt", "the room's letter"));
+    REQUIRE(write_file(copy + L"\\notes.txt", "notes", FILE_ATTRIBUTE_HIDDEN));
+    REQUIRE(write_file(copy + L"\\NTUSER.DAT", "the room's hive"));
+    REQUIRE(write_file(copy + L"\\" + odd + L"\\" + longest, "long"));
+    REQUIRE(write_file(live + L"\\Documents\\letter.txt", "the visitor's letter, longer"));
+    REQUIRE(write_file(live + L"\\Documents\\diary.txt", "the visitor's diary"));
+    REQUIRE(write_file(live + L"\\notes.txt", "notes"));
+    REQUIRE(write_file(live + L"\\ntuser.dat", "the visitor's hive, loaded"));
+    REQUIRE(write_file(live + L"\\ntuser.dat.LOG1", "its log"));
+    REQUIRE(write_file(live + L"\\AppData\\Local\\Temp\\left.tmp", "left over", FILE_ATTRIBUTE_READONLY));
+    REQUIRE(write_file(outside + L"\\secret.txt", "not the visitor's"));
+    REQUIRE(make_junction(live + L"\\elsewhere", outside));
+    REQUIRE(make_junction(live + L"\\AppData\\Local\\Temp\\elsewhere", outside));
+    // Wine opens a link's target where Windows opens the link: the reset sees it and leaves it.
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+
+    RestoreTally tally;
+    const bool restored = restore_profile(live, copy, Opening{}, GetTickCount64() + 15000, tally);
+    CHECK_EQ(restored, !wine);
+    CHECK_EQ(tally.failed, wine ? 1 : 0);
+    CHECK_EQ(read_file(live + L"\\Documents\\letter.txt"), "the room's letter");
+    CHECK(!file_exists(scratch_text + "\\profile\\Documents\\diary.txt"));
+    CHECK_EQ(GetFileAttributesW((live + L"\\Desktop").c_str()) & FILE_ATTRIBUTE_DIRECTORY,
+             DWORD{FILE_ATTRIBUTE_DIRECTORY});
+    CHECK_EQ(read_file(live + L"\\" + odd + L"\\" + longest), "long");
+    const DWORD notes = GetFileAttributesW((live + L"\\notes.txt").c_str());
+    CHECK(notes != INVALID_FILE_ATTRIBUTES && (notes & FILE_ATTRIBUTE_HIDDEN) != 0);
+    CHECK_EQ(GetFileAttributesW((live + L"\\Documents").c_str()) & FILE_ATTRIBUTE_HIDDEN,
+             DWORD{FILE_ATTRIBUTE_HIDDEN});
+    CHECK_EQ(read_file(live + L"\\ntuser.dat"), "the visitor's hive, loaded");
+    CHECK_EQ(read_file(live + L"\\ntuser.dat.LOG1"), "its log");
+    CHECK_EQ(GetFileAttributesW((live + L"\\elsewhere").c_str()) != INVALID_FILE_ATTRIBUTES, wine);
+
+    CHECK_EQ(empty_folder(live, {L"AppData", L"Local", L"Temp"}, {}, true, GetTickCount64() + 15000),
+             wine ? 1 : 0);
+    CHECK(!file_exists(scratch_text + "\\profile\\AppData\\Local\\Temp\\left.tmp"));
+    CHECK(file_exists(scratch_text + "\\profile\\AppData\\Local\\Temp"));
+    CHECK_EQ(read_file(outside + L"\\secret.txt"), "not the visitor's");
+
+    // A second reset finds nothing more to do but the files it restores without a journal.
+    RestoreTally again;
+    restore_profile(live, copy, Opening{}, GetTickCount64() + 15000, again);
+    CHECK_EQ(again.removed, 0);
+    CHECK_EQ(read_file(live + L"\\Documents\\letter.txt"), "the room's letter");
+}
+
 int main(int argc, char** argv) {
     auto system = make_system_platform();
     install_platform(system.get());
-    if (argc > 1 && std::string(argv[1]) == "--ask-guard") {
-        return 10 + static_cast<int>(system->ask_guard(GuardRequest::StaffQuit));
+    if (argc > 1 && std::string(argv[1]) == "--ask") {
+        return ask_as_a_station(argc, argv);
     }
     const int code = check::run_all_cases("windows_platform_test", argc > 1 ? argv[1] : nullptr);
     install_platform(nullptr);
