@@ -69,6 +69,24 @@ bool reset_session(std::uint32_t session, const Opening& opened, std::uint32_t s
     return done;
 }
 
+// An account without a reference copy gets one from its profile when the service first finds its
+// station, before anyone signs in: the room's desktop as it stands then. Without one every reset
+// would fail and keep the station locked.
+void take_missing_reference(std::uint32_t session) {
+    ResetAccount account;
+    if (!session_account(session, account)) {
+        return;
+    }
+    const std::wstring reference = reference_folder(account.name);
+    if (reference.empty() || GetFileAttributesW(reference.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        return;
+    }
+    const std::wstring failed = take_reference(account.profile, reference);
+    say(failed.empty() ? L"reference copy of " + account.name + L" taken in " + reference
+                       : L"no reference copy of " + account.name + L": " + failed,
+        failed.empty() ? EVENTLOG_INFORMATION_TYPE : EVENTLOG_ERROR_TYPE);
+}
+
 // The stations of the console session not yet watched.
 void find_stations(const std::wstring& program, std::map<std::uint32_t, Watched>& watched) {
     const std::uint32_t console = console_session();
@@ -78,6 +96,7 @@ void find_stations(const std::wstring& program, std::map<std::uint32_t, Watched>
             entry.created = found.create_time;
             entry.session = found.session;
             watched[found.pid] = entry;
+            take_missing_reference(found.session);
         }
     }
 }

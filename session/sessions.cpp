@@ -94,22 +94,27 @@ void Sessions::connect_components() {
     connect(&worker_, &StationWorker::status_unreadable, this, &Sessions::on_status_unreadable);
 }
 
+ProcessClock Sessions::take_opening() {
+    // A visitor's session, or staff's on a visitor station, hands the desktop back clean when it ends,
+    // however it ends: the record keeps its opening for a station that dies meanwhile. A staff
+    // station's own session resets nothing.
+    if (opening_.none() && (session_.status_user == 1 || session_.staff_on_visitor_station == 1)) {
+        opening_ = platform_.process_clock();
+        window_.desktop_session_opened(opening_);
+        // The Windows service notes the opening on its own clock: told before the desktop shell
+        // starts, it counts the shell as the session's.
+        platform_.ask_guard(GuardRequest::SessionOpened);
+    }
+    return opening_;
+}
+
 void Sessions::keep_session_open(int closing_status) {
     if (session_.id_resa <= 0 || session_.id_user <= 0) {
         return; // no row was written: nothing to close after a crash
     }
     const LocalTime now = platform_.local_time();
-    // A visitor's session, or staff's on a visitor station, hands the desktop back clean when it ends,
-    // however it ends: the record keeps its opening for a station that dies meanwhile. A staff
-    // station's own session resets nothing.
-    ProcessClock opened;
-    if (session_.status_user == 1 || session_.staff_on_visitor_station == 1) {
-        opened = platform_.process_clock();
-        window_.desktop_session_opened(opened);
-        // The Windows service notes the opening on its own clock: told before the desktop shell
-        // starts, it counts the shell as the session's.
-        platform_.ask_guard(GuardRequest::SessionOpened);
-    }
+    const ProcessClock opened = take_opening();
+    opening_ = ProcessClock{};
     worker_.session_opened(OpenSession{session_.id_resa, session_.id_user, closing_status, now, now, opened});
 }
 
@@ -161,6 +166,7 @@ void Sessions::Identification_bouton_connexionClick() {
     }
     window_.identify_if_awaiting_server();
     session_.lookup_outcome = 0;
+    opening_ = ProcessClock{}; // a sign-in that opened no row left none behind
     Lookup lookup = typed_lookup(id);
     lookup.id_user = session_.id_user;
     lookup.status_user = session_.status_user;
@@ -265,8 +271,9 @@ void Sessions::route_sign_in_answer() {
     case SignInRoute::StaffOnVisitorStation:
         window_.set_stay_on_top(false);
         window_.stop_lockdown();
-        platform_.run_command("start c://Windows//explorer.exe");
         session_.staff_on_visitor_station = 1;
+        take_opening(); // the shell is the session's
+        platform_.run_command("start c://Windows//explorer.exe");
         clear_sign_in_fields();
         session_.lookup_outcome = 0;
         session_.planned_duration = 999;

@@ -4,6 +4,7 @@
 
 #include "fonction/db_link.h"
 #include "fonction/records.h"
+#include "platform/platform.h"
 #include "window/server_operation.h"
 
 #include <QObject>
@@ -56,6 +57,9 @@ class Sessions : public QObject {
     void guard(void (Sessions::*handler)());
     // A session row was opened: the worker keeps it in the record until it is closed.
     void keep_session_open(int closing_status);
+    // The session's opening, taken once before its desktop is handed over (the guard resets what the
+    // session started when it ends); none for a session that resets nothing.
+    ProcessClock take_opening();
     // The sign-in's answer, on the window's thread: the account's route.
     void route_sign_in_answer();
     void clear_sign_in_fields();
@@ -80,6 +84,7 @@ class Sessions : public QObject {
     // The monotonic clock when the visitor's session started: the counter, the automatic logout and
     // the recorded duration follow it, however late the ticks come.
     std::int64_t started_ms_ = 0;
+    ProcessClock opening_;
     // A poll is on its way: the next tick asks again only once it is answered.
     bool poll_in_flight_ = false;
     // The current tick's poll ended it (the status could not be read).
