@@ -8,10 +8,6 @@ namespace Ui {
 class Parametrage;
 }
 
-// True when every character has its byte in the stations' code page and none is a control
-// character: such a text goes into the configuration files and back unchanged.
-bool is_station_text(const QString& text);
-
 // The set-up screen that binds the station to its computer record.
 // A thin holder for its Designer form; StationSetup connects and drives it.
 class Parametrage : public QWidget {

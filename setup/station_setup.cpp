@@ -13,6 +13,7 @@
 #include "window/guarded.h"
 #include "window/message_box.h"
 #include "window/radio_buttons.h"
+#include "window/station_text.h"
 #include "window/station_window.h"
 
 #include <QByteArray>
