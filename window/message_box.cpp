@@ -1,10 +1,15 @@
 #include "window/message_box.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
 
 namespace {
 MessageSink& sink() {
     static MessageSink current;
+    return current;
+}
+ConfirmationSink& confirmation_sink() {
+    static ConfirmationSink current;
     return current;
 }
 
@@ -43,6 +48,20 @@ void show_box(QWidget* parent, const QString& text, bool critical) {
 }
 } // namespace
 
+bool ask_confirmation(QWidget* parent, const QString& question) {
+    const OpenBox open(false);
+    if (confirmation_sink()) {
+        return confirmation_sink()(question);
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Kalimo"), question,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.button(QMessageBox::Yes)->setText(QStringLiteral("Oui"));
+    box.button(QMessageBox::No)->setText(QStringLiteral("Non"));
+    box.setDefaultButton(QMessageBox::No);
+    box.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    return box.exec() == QMessageBox::Yes;
+}
+
 void show_message(QWidget* parent, const QString& text) {
     show_box(parent, text, false);
 }
@@ -51,6 +70,9 @@ void show_error(QWidget* parent, const QString& text) {
 }
 void set_message_sink(MessageSink new_sink) {
     sink() = std::move(new_sink);
+}
+void set_confirmation_sink(ConfirmationSink new_sink) {
+    confirmation_sink() = std::move(new_sink);
 }
 bool error_box_open() {
     return open_error_boxes > 0;
