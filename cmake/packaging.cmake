@@ -3,7 +3,7 @@
 # folder /var/lib/kalimo (its ownership and mode are explained in packaging/debian/postinst).
 
 install(FILES ${CMAKE_SOURCE_DIR}/db/schema.sql ${CMAKE_SOURCE_DIR}/db/demo.sql ${CMAKE_SOURCE_DIR}/db/station_account.sql
-        DESTINATION share/kalimo)
+        ${CMAKE_SOURCE_DIR}/db/staff_account.sql DESTINATION share/kalimo)
 # Absolute on purpose: desktop sessions look for autostart entries there whatever the prefix.
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/kalimo.desktop DESTINATION /etc/xdg/autostart)
 # The X server setting that turns off its own key chords (console switch, ending the server).

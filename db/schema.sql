@@ -67,8 +67,9 @@ CREATE TABLE `tab_config_logiciel` (
   KEY `idx_config_espace` (`id_espace`)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
--- espace_message: the id_espace of one space, or '0' for every space. status_message: 0 active.
--- The newest message is the one with the highest id_message.
+-- espace_message: the id_espace of one space, or '0' for every space. status_message: 0 active, 1
+-- withdrawn (by the room view; any value but 0 is never shown). The newest message is the one with the
+-- highest id_message.
 CREATE TABLE `tab_message_kalimo` (
   `id_message` INT NOT NULL AUTO_INCREMENT,
   `corp_message` TEXT,
@@ -101,6 +102,7 @@ CREATE TABLE `tab_user` (
 -- key, station id, account id, opening date, opening time in minutes since midnight,
 -- duration in minutes (planned at opening, real at closing), opening date again, status.
 -- status_resa: 0 open, 1 visitor session closed, 2 staff session closed or set-up opened.
+-- idx_resa_computer_status finds each computer's open row for the staff stations' room view.
 CREATE TABLE `tab_resa` (
   `id_resa` INT NOT NULL AUTO_INCREMENT,
   `id_computer_resa` INT DEFAULT 0,
@@ -112,7 +114,8 @@ CREATE TABLE `tab_resa` (
   `status_resa` INT DEFAULT 0,
   PRIMARY KEY (`id_resa`),
   KEY `idx_resa_user_status` (`id_user_resa`, `status_resa`),
-  KEY `idx_resa_user_date` (`id_user_resa`, `date_resa`)
+  KEY `idx_resa_user_date` (`id_user_resa`, `date_resa`),
+  KEY `idx_resa_computer_status` (`id_computer_resa`, `status_resa`)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
 -- The survey answers: nom_utilisation equals a survey caption byte for byte.
@@ -142,7 +145,9 @@ CREATE TABLE `tab_city` (
   PRIMARY KEY (`id_city`)
 ) ENGINE=InnoDB DEFAULT CHARSET=latin1;
 
--- Self-registrations waiting for the staff. status_inscription_user 1: waiting for validation.
+-- Self-registrations waiting for the staff. status_inscription_user 1: waiting for validation (as the
+-- stations write it), 2: validated, its account created, 3: refused (both set by the room view; rows
+-- stay).
 -- csp 0 to 11, equipement 0 to 2, utilisation 0 to 3: positions of the choice in the registration form.
 CREATE TABLE `tab_inscription_user` (
   `id_inscription_user` INT NOT NULL AUTO_INCREMENT,

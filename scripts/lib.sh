@@ -8,7 +8,8 @@
 # kalimo_db_stop            stop that server (safe to call twice, or when it never started)
 # kalimo_db_trap            stop the server on every exit path of the calling script
 # kalimo_db_load DB FILE... (re)create database DB, load the SQL files into it, then give the station
-#                           account (the role of db/station_account.sql) its rights in it
+#                           account and the staff stations' account (the roles of db/station_account.sql
+#                           and db/staff_account.sql) their rights in it
 # kalimo_cluster_start DIR [OPT...]  start a private three-node Galera cluster (the nodes as the mysql
 #                           account) behind HAProxy, all on loopback, data under DIR; further arguments
 #                           are extra mariadbd options of every node
@@ -208,6 +209,8 @@ kalimo_db_start() {
     export KALIMO_TEST_DB_PASSWORD=kalimo
     export KALIMO_TEST_STATION_USER=kalimo_poste
     export KALIMO_TEST_STATION_PASSWORD=poste
+    export KALIMO_TEST_STAFF_USER=kalimo_accueil
+    export KALIMO_TEST_STAFF_PASSWORD=accueil
 
     if ! kalimo_db_accounts; then
         kalimo_db_stop
@@ -218,10 +221,11 @@ kalimo_db_start() {
 
 # The accounts of a private server (or cluster), through the root socket of KALIMO_DB_SOCKET.
 kalimo_db_accounts() {
-    # Two accounts, as a room has them: the scripts' own administrator (kalimo), which creates the
-    # databases and their rows, and the stations' account (kalimo_poste), which holds the role
-    # kalimo_station and nothing else; db/station_account.sql gives the role its rights in each
-    # database it is loaded into.
+    # Three accounts, as a room has them: the scripts' own administrator (kalimo), which creates the
+    # databases and their rows; the stations' account (kalimo_poste), which holds the role
+    # kalimo_station and nothing else; and the staff stations' (kalimo_accueil), which holds
+    # kalimo_staff. db/station_account.sql and db/staff_account.sql give the roles their rights in
+    # each database they are loaded into.
     local who
     for who in "'kalimo'@'127.0.0.1'" "'kalimo'@'localhost'"; do
         if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'kalimo'; GRANT ALL PRIVILEGES ON *.* TO $who WITH GRANT OPTION;"; then
@@ -230,13 +234,22 @@ kalimo_db_accounts() {
         fi
     done
     # The administrator may give the role to accounts of its own (tests make some).
-    if ! kalimo_db_sql -e "CREATE ROLE IF NOT EXISTS kalimo_station; GRANT kalimo_station TO 'kalimo'@'127.0.0.1', 'kalimo'@'localhost' WITH ADMIN OPTION;"; then
-        kalimo_log "could not create the role kalimo_station"
-        return 1
-    fi
+    local role
+    for role in kalimo_station kalimo_staff; do
+        if ! kalimo_db_sql -e "CREATE ROLE IF NOT EXISTS $role; GRANT $role TO 'kalimo'@'127.0.0.1', 'kalimo'@'localhost' WITH ADMIN OPTION;"; then
+            kalimo_log "could not create the role $role"
+            return 1
+        fi
+    done
     for who in "'kalimo_poste'@'%'" "'kalimo_poste'@'localhost'"; do
         if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'poste'; GRANT kalimo_station TO $who; SET DEFAULT ROLE kalimo_station FOR $who;"; then
             kalimo_log "could not create the station account kalimo_poste"
+            return 1
+        fi
+    done
+    for who in "'kalimo_accueil'@'%'" "'kalimo_accueil'@'localhost'"; do
+        if ! kalimo_db_sql -e "CREATE OR REPLACE USER $who IDENTIFIED BY 'accueil'; GRANT kalimo_staff TO $who; SET DEFAULT ROLE kalimo_staff FOR $who;"; then
+            kalimo_log "could not create the staff stations' account kalimo_accueil"
             return 1
         fi
     done
@@ -272,7 +285,7 @@ kalimo_db_stop() {
     wait "$pid" 2>/dev/null || true
     unset KALIMO_DB_DIR KALIMO_DB_SOCKET KALIMO_DB_PID MYSQL_TCP_PORT
     unset KALIMO_TEST_DB_HOST KALIMO_TEST_DB_USER KALIMO_TEST_DB_PASSWORD
-    unset KALIMO_TEST_STATION_USER KALIMO_TEST_STATION_PASSWORD
+    unset KALIMO_TEST_STATION_USER KALIMO_TEST_STATION_PASSWORD KALIMO_TEST_STAFF_USER KALIMO_TEST_STAFF_PASSWORD
     return 0
 }
 
@@ -333,11 +346,14 @@ kalimo_db_load() {
             return 1
         fi
     done
-    # The stations reach it as kalimo_poste, through the role's rights in it.
-    if ! kalimo_db_sql "$db" <"$KALIMO_SCRIPTS/../db/station_account.sql"; then
-        kalimo_log "giving the station account its rights in $db failed"
-        return 1
-    fi
+    # The stations reach it as kalimo_poste, the staff stations as kalimo_accueil, through the roles'
+    # rights in it.
+    for file in station_account.sql staff_account.sql; do
+        if ! kalimo_db_sql "$db" <"$KALIMO_SCRIPTS/../db/$file"; then
+            kalimo_log "giving the accounts of $file their rights in $db failed"
+            return 1
+        fi
+    done
 }
 
 # --- A private Galera cluster ----------------------------------------------------------------------

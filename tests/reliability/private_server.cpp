@@ -309,13 +309,20 @@ bool PrivateServer::start(std::string& error) {
         // that db/station_account.sql fills in each test database.
         const std::string station = "'" + env("KALIMO_TEST_STATION_USER", "kalimo_poste") + "'@'%'";
         const std::string station_password = env("KALIMO_TEST_STATION_PASSWORD", "poste");
+        // And the staff stations' account, with only the role db/staff_account.sql fills.
+        const std::string staff = "'" + env("KALIMO_TEST_STAFF_USER", "kalimo_accueil") + "'@'%'";
+        const std::string staff_password = env("KALIMO_TEST_STAFF_PASSWORD", "accueil");
         for (const std::string& sql :
              {"CREATE OR REPLACE USER " + who + " IDENTIFIED BY '" + password + "'",
               "GRANT ALL PRIVILEGES ON *.* TO " + who + " WITH GRANT OPTION",
               std::string("CREATE ROLE IF NOT EXISTS kalimo_station"),
               "GRANT kalimo_station TO " + who + " WITH ADMIN OPTION",
+              std::string("CREATE ROLE IF NOT EXISTS kalimo_staff"),
+              "GRANT kalimo_staff TO " + who + " WITH ADMIN OPTION",
               "CREATE OR REPLACE USER " + station + " IDENTIFIED BY '" + station_password + "'",
-              "GRANT kalimo_station TO " + station, "SET DEFAULT ROLE kalimo_station FOR " + station}) {
+              "GRANT kalimo_station TO " + station, "SET DEFAULT ROLE kalimo_station FOR " + station,
+              "CREATE OR REPLACE USER " + staff + " IDENTIFIED BY '" + staff_password + "'",
+              "GRANT kalimo_staff TO " + staff, "SET DEFAULT ROLE kalimo_staff FOR " + staff}) {
             if (root_scalar(sql, error) == "!") {
                 return false;
             }

@@ -176,6 +176,8 @@ ServerAccess ServerAccess::from_environment() {
     access.password = env("KALIMO_TEST_DB_PASSWORD", "kalimo");
     access.station_user = env("KALIMO_TEST_STATION_USER", "kalimo_poste");
     access.station_password = env("KALIMO_TEST_STATION_PASSWORD", "poste");
+    access.staff_user = env("KALIMO_TEST_STAFF_USER", "kalimo_accueil");
+    access.staff_password = env("KALIMO_TEST_STAFF_PASSWORD", "accueil");
     access.port = static_cast<unsigned int>(std::strtoul(env("MYSQL_TCP_PORT", "3306").c_str(), nullptr, 10));
     return access;
 }
@@ -242,6 +244,7 @@ TestDatabase::TestDatabase() {
     in_database_ = true;
     run_all(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/schema.sql"));
     run_script(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/station_account.sql"));
+    run_script(admin_, slurp(std::string(KALIMO_SOURCE_DIR) + "/db/staff_account.sql"));
 }
 
 void TestDatabase::connect() {
@@ -272,12 +275,12 @@ TestDatabase::~TestDatabase() {
     if (admin_ == nullptr) {
         return;
     }
-    // A dropped database keeps its table grants: the role's are taken back first, so that the
+    // A dropped database keeps its table grants: the roles' are taken back first, so that the
     // server's grant tables do not grow with every test.
     try {
-        for (const auto& row : rows("SELECT Table_name FROM mysql.tables_priv WHERE Db='" + name_ +
-                                    "' AND User='kalimo_station'")) {
-            run_all(admin_, "REVOKE ALL PRIVILEGES ON `" + name_ + "`.`" + row[0] + "` FROM kalimo_station");
+        for (const auto& row : rows("SELECT Table_name, User FROM mysql.tables_priv WHERE Db='" + name_ +
+                                    "' AND User IN ('kalimo_station', 'kalimo_staff')")) {
+            run_all(admin_, "REVOKE ALL PRIVILEGES ON `" + name_ + "`.`" + row[0] + "` FROM " + row[1]);
         }
     } catch (const std::exception&) {
         // What cannot be taken back names a database that is gone: harmless.
@@ -290,6 +293,11 @@ TestDatabase::~TestDatabase() {
 void TestDatabase::write_database_file() const {
     const ServerAccess access = ServerAccess::from_environment();
     write_database_file(access.station_user, access.station_password);
+}
+
+void TestDatabase::write_staff_database_file() const {
+    const ServerAccess access = ServerAccess::from_environment();
+    write_database_file(access.staff_user, access.staff_password);
 }
 
 void TestDatabase::grant_station_role(const std::string& account) {

@@ -22,6 +22,9 @@ struct ServerAccess {
     // The stations' account, which holds only the role kalimo_station (db/station_account.sql).
     std::string station_user;
     std::string station_password;
+    // The staff stations' account, which holds only the role kalimo_staff (db/staff_account.sql).
+    std::string staff_user;
+    std::string staff_password;
     unsigned int port = 0;
     static ServerAccess from_environment();
 };
@@ -64,6 +67,8 @@ class TestDatabase {
     // account, or as another one.
     void write_database_file() const;
     void write_database_file(const std::string& user, const std::string& password) const;
+    // The same as the staff stations' account.
+    void write_staff_database_file() const;
     // Gives an account ('name'@'host', quoted) the stations' role, as its default.
     void grant_station_role(const std::string& account);
 
