@@ -8,6 +8,7 @@
 #include "fonction/text.h"
 #include "registration/inscription.h"
 #include "registration/self_registration.h"
+#include "room/room_view.h"
 #include "session/compteur_temps.h"
 #include "session/identification.h"
 #include "session/renseignement.h"
@@ -62,6 +63,7 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
     setup_ = std::make_unique<StationSetup>(*this, station, session, config, *worker_, panels);
     registration_ = std::make_unique<SelfRegistration>(
         *this, *worker_, sessions_->identification()->ui()->Identification_bouton_inscription, panels);
+    room_ = std::make_unique<RoomView>(*this, platform_, station, *worker_);
     // The panels fill the client area, one visible at a time; the order is the design's stacking order.
     for (QWidget* panel : {static_cast<QWidget*>(renseignement()), static_cast<QWidget*>(inscription()),
                            static_cast<QWidget*>(compteur_temps()), static_cast<QWidget*>(parametrage()),
@@ -83,6 +85,9 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
 
     PopupMenu1 = new QMenu(this);
     PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+    Salle1 = PopupMenu1->addAction(QStringLiteral("Salle"));
+    Salle1->setObjectName(QStringLiteral("Salle1"));
+    Salle1->setVisible(false);
     Paramtres1 = PopupMenu1->addAction(QStringLiteral("Paramètres"));
     Paramtres1->setObjectName(QStringLiteral("Paramtres1"));
     Dconnexion1 = PopupMenu1->addAction(QStringLiteral("Déconnexion"));
@@ -111,6 +116,7 @@ Tlogiciel::Tlogiciel(WorkerMode worker_mode, QWidget* parent)
 
 Tlogiciel::~Tlogiciel() {
     // The subsystems go first: nothing may answer the worker's last results.
+    room_.reset();
     sessions_.reset();
     setup_.reset();
     registration_.reset();
@@ -164,8 +170,21 @@ void Tlogiciel::connect_components() {
 
     connect(Dconnexion1, &QAction::triggered, this,
             [this] { guarded(this, [this] { sessions_->Dconnexion1Click(); }); });
-    connect(Paramtres1, &QAction::triggered, this,
-            [this] { guarded(this, [this] { setup_->Paramtres1Click(); }); });
+    connect(Paramtres1, &QAction::triggered, this, [this] {
+        guarded(this, [this] {
+            setup_->Paramtres1Click();
+            // The staff session it ended takes the room view with it.
+            if (!staff_session_open(session)) {
+                room_->close_view();
+            }
+        });
+    });
+    connect(Salle1, &QAction::triggered, this, [this] {
+        if (room_view_allowed()) {
+            guarded(this, [this] { room_->Salle1Click(); });
+        }
+    });
+    connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { Salle1->setVisible(room_view_allowed()); });
     connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick) {
             restore_from_tray();
@@ -252,8 +271,15 @@ void Tlogiciel::show_only(QWidget* panel) {
     }
 }
 
+bool Tlogiciel::room_view_allowed() const {
+    return staff_session_open(session) && session.staff_on_visitor_station == 0 &&
+           station.usage_computer == 2;
+}
+
 void Tlogiciel::start_station() {
     ++starts_;
+    // Whatever ends a staff session starts the station again: its room view closes.
+    room_->close_view();
     auto* id = identification()->ui();
     reset_desktop_if_due();
     awaiting_server = false;

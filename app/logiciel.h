@@ -27,6 +27,7 @@ class Platform;
 class QAction;
 class QMenu;
 class QSystemTrayIcon;
+class RoomView;
 class SelfRegistration;
 class ServerOperation;
 class Renseignement;
@@ -68,6 +69,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     Sessions& sessions() const { return *sessions_; }
     StationSetup& setup() const { return *setup_; }
     SelfRegistration& registration() const { return *registration_; }
+    RoomView& room() const { return *room_; }
     Identification* identification() const;
     Renseignement* renseignement() const;
     Compteur_temps* compteur_temps() const;
@@ -81,6 +83,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     QTimer Timer_premier_plan_application;
     QSystemTrayIcon* TrayIcon1 = nullptr;
     QMenu* PopupMenu1 = nullptr;
+    QAction* Salle1 = nullptr; // the room view, for a staff session on a staff station
     QAction* Paramtres1 = nullptr;
     QAction* Dconnexion1 = nullptr;
     // A station that was set up and cannot reach its server stays locked on its welcome screen rather
@@ -201,6 +204,8 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     void on_beat_done(bool server_answered);
     // Nobody is signed in and the welcome screen is up: no survey, no registration form, no counter.
     bool idle_on_welcome_screen() const;
+    // A staff session is open on this staff station: the room view may be opened.
+    bool room_view_allowed() const;
 
     std::unique_ptr<Ui::Tlogiciel> ui_;
     Platform& platform_;
@@ -214,6 +219,7 @@ class Tlogiciel : public QMainWindow, public StationWindow {
     std::unique_ptr<Sessions> sessions_;
     std::unique_ptr<StationSetup> setup_;
     std::unique_ptr<SelfRegistration> registration_;
+    std::unique_ptr<RoomView> room_;
     bool stay_on_top_ = true;
     bool frameless_ = false;
     bool no_focus_ = false;

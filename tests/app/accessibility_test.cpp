@@ -1,12 +1,15 @@
 // Every screen as a screen reader and a keyboard meet it: each control is announced by its caption or
 // its label, and Tab goes through the controls in the order the screen shows them.
 #include "registration/inscription.h"
+#include "room/room_view.h"
+#include "room/salle.h"
 #include "session/compteur_temps.h"
 #include "session/renseignement.h"
 #include "setup/parametrage.h"
 #include "tests/support/station_fixture.h"
 #include "ui_inscription.h"
 #include "ui_renseignement.h"
+#include "ui_salle.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -20,9 +23,12 @@
 
 namespace {
 
-// The kinds of control a person works with: edits, lists, memos, check boxes, radio buttons, buttons.
+// The kinds of control a person works with: edits, lists, memos, check boxes, radio buttons, buttons,
+// number fields, tables.
 bool is_control(QAccessible::Role role) {
     switch (role) {
+    case QAccessible::SpinBox:
+    case QAccessible::Table:
     case QAccessible::EditableText:
     case QAccessible::ComboBox:
     case QAccessible::CheckBox:
@@ -113,12 +119,14 @@ void in_screen_order(QWidget* container, const std::set<QWidget*>& wanted, std::
 }
 
 // Where Tab goes within the panel, from `first` round to it again: Qt follows the window's focus chain
-// and skips what cannot take the focus by Tab.
+// and skips what cannot take the focus by Tab; a control that hands its focus on (a number field, to its
+// edit) is reached through the one it hands it to.
 std::vector<QWidget*> tab_order(QWidget* panel, QWidget* first) {
     std::vector<QWidget*> order{first};
     for (QWidget* w = first->nextInFocusChain(); w != first; w = w->nextInFocusChain()) {
-        if (panel->isAncestorOf(w) && takes_tab(w)) {
-            order.push_back(w);
+        if (panel->isAncestorOf(w) && takes_tab(w) && w->focusProxy() == nullptr) {
+            QWidget* owner = w->parentWidget();
+            order.push_back(owner != nullptr && owner->focusProxy() == w ? owner : w);
         }
     }
     return order;
@@ -183,6 +191,7 @@ TEST_F(Accessibility, EveryControlIsNamedAndTabFollowsTheScreen) {
     QWidget* renseignement = window->renseignement();
     QWidget* compteur_temps = window->compteur_temps();
     QWidget* parametrage = window->parametrage();
+    Ui::Salle* room = window->room().salle()->ui();
     const auto chord = [this] {
         window->Identification_labeledit_identifiantKeyDown(
             Qt::Key_Up, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
@@ -219,13 +228,21 @@ TEST_F(Accessibility, EveryControlIsNamedAndTabFollowsTheScreen) {
              chord();
          },
          identification},
-        {"set-up",
+        {"room view: the stations",
          [this] {
+             db->write_staff_database_file();
              system.notification_area = true;
              sign_in(QStringLiteral("animateur"), QStringLiteral("kalimo"));
-             window->Paramtres1->trigger();
+             window->Salle1->trigger();
          },
-         parametrage},
+         room->Salle_page_postes},
+        {"room view: the registrations", [room] { room->Salle_onglets->setCurrentIndex(1); },
+         room->Salle_page_inscriptions},
+        {"room view: the accounts", [room] { room->Salle_onglets->setCurrentIndex(2); },
+         room->Salle_page_comptes},
+        {"room view: the messages", [room] { room->Salle_onglets->setCurrentIndex(3); },
+         room->Salle_page_message},
+        {"set-up", [this] { window->Paramtres1->trigger(); }, parametrage},
         {"set-up without a server",
          [this] {
              folder.write_file("Configuration_Base_de_donnee.init", "absente\r\n127.0.0.1\r\nkalimo\r\nfaux");

@@ -333,13 +333,16 @@ TEST_F(StartUp, TheImagesAreThereAndTheLogosNeverTakeTheLoginButtonsClicks) {
     }
 }
 
-TEST_F(StartUp, TheTrayMenuOffersParametresAndDeconnexion) {
+TEST_F(StartUp, TheTrayMenuOffersSalleParametresAndDeconnexion) {
     start();
     ASSERT_NE(window->PopupMenu1, nullptr);
     const auto actions = window->PopupMenu1->actions();
-    ASSERT_EQ(actions.size(), 2);
-    EXPECT_EQ(actions[0]->text(), QStringLiteral("Paramètres"));
-    EXPECT_EQ(actions[1]->text(), QStringLiteral("Déconnexion"));
+    ASSERT_EQ(actions.size(), 3);
+    EXPECT_EQ(actions[0]->text(), QStringLiteral("Salle"));
+    EXPECT_EQ(actions[1]->text(), QStringLiteral("Paramètres"));
+    EXPECT_EQ(actions[2]->text(), QStringLiteral("Déconnexion"));
+    emit window->PopupMenu1->aboutToShow();
+    EXPECT_FALSE(actions[0]->isVisible()) << "only in a staff session on a staff station";
     EXPECT_EQ(window->Timer1.interval(), 1000);
     EXPECT_EQ(window->Timer2.interval(), 15000);
     EXPECT_EQ(window->Timer3.interval(), 5000);

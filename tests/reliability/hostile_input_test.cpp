@@ -4,13 +4,17 @@
 // changes.
 #include "fonction/config_files.h"
 #include "fonction/registration_queries.h"
+#include "fonction/station_queries.h"
 #include "fonction/text.h"
 #include "registration/inscription.h"
+#include "room/room_view.h"
+#include "room/salle.h"
 #include "tests/reliability/hostile_corpus.h"
 #include "tests/support/station_fixture.h"
 #include "ui_compteur_temps.h"
 #include "ui_inscription.h"
 #include "ui_parametrage.h"
+#include "ui_salle.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -467,4 +471,50 @@ TEST_F(Hostile, TextsFromTheDatabaseAreShownAsStoredAndFindTheirRows) {
         EXPECT_EQ(db->count("tab_espace"), 1);
         EXPECT_EQ(connections_beyond_kept_links(), 0);
     }
+}
+
+// What staff type in the room view is stored as shown (cut to the account columns' 255 characters), or
+// refused as it is typed (the code page's characters only) or with a clear message; a station signs in
+// with such an account and shows such a message as they were typed.
+TEST_F(Hostile, TheRoomViewStoresEveryTextAsShownOrRefusesItClearly) {
+    add_room("Espace Jean Moulin", "Accueil", 2, "1, 1, 0, 0, 0, 0");
+    add_user("animateur", "kalimo", 3);
+    db->write_staff_database_file();
+    start();
+    sign_in(QStringLiteral("animateur"), QStringLiteral("kalimo"));
+    window->Salle1->trigger();
+    Ui::Salle* s = window->room().salle()->ui();
+    for (const HostileText& hostile : hostile_corpus()) {
+        SCOPED_TRACE(hostile.name);
+        for (QLineEdit* edit : {s->Salle_compte_identifiant, s->Salle_compte_nom, s->Salle_compte_prenom,
+                                s->Salle_compte_mot_de_passe}) {
+            edit->clear();
+            edit->insert(hostile.text);
+            EXPECT_TRUE(edit->text().isEmpty() || edit->text() == hostile.text.left(255));
+        }
+        const std::string login = to_cp1252(s->Salle_compte_identifiant->text());
+        const Rows created = {{s->Salle_compte_nom->text().toStdString(),
+                               s->Salle_compte_prenom->text().toStdString(),
+                               password_digest(to_cp1252(s->Salle_compte_mot_de_passe->text()))}};
+        messages.clear();
+        s->Salle_bouton_creer_compte->click();
+        EXPECT_EQ(db->rows("SELECT nom_user, prenom_user, pass_user FROM tab_user WHERE login_user=" +
+                           latin1_literal(login)),
+                  login.empty() ? Rows{} : created);
+        EXPECT_EQ(messages.size(), 1u) << "created, or the fields are said to be filled in";
+
+        // A message the stations show as typed, or one clear refusal and nothing written.
+        s->Salle_message_reseau->setPlainText(hostile.text);
+        const QString shown = s->Salle_message_reseau->toPlainText();
+        messages.clear();
+        s->Salle_bouton_publier_reseau->click();
+        int visible = 0;
+        DbLink station;
+        const std::string on_station = load_space_message(station, "Espace Jean Moulin", visible);
+        EXPECT_EQ(messages.empty(),
+                  from_cp1252(on_station).replace(QStringLiteral("\r\n"), QStringLiteral("\n")) == shown);
+        EXPECT_EQ(messages.empty(),
+                  encodable_in_cp1252(shown) && !shown.contains(QChar(0)) && shown.size() <= 1000);
+    }
+    EXPECT_TRUE(errors.empty());
 }

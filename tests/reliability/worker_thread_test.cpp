@@ -10,25 +10,10 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPushButton>
-#include <QElapsedTimer>
 
 #include <functional>
 
 namespace {
-
-// Runs the window's event loop until `done`; false when it did not come within a generous bound
-// (the bound only keeps a broken build from hanging, it measures nothing).
-bool wait_for(const std::function<bool()>& done) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > 20000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // A station whose worker runs on its own thread, identified on its welcome screen.
 class ThreadedStation : public StationTest {

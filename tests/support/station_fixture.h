@@ -19,15 +19,31 @@
 #include "window/guarded.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QString>
 #include <QWindow>
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
+
+// Runs the window's event loop until `done`; false when it did not come within a generous bound
+// (the bound only keeps a broken build from hanging, it measures nothing).
+inline bool wait_for(const std::function<bool()>& done) {
+    QElapsedTimer waited;
+    waited.start();
+    while (!done()) {
+        if (waited.elapsed() > 20000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
 
 // Readable texts in test failures.
 inline void PrintTo(const QString& text, std::ostream* out) {
