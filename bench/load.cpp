@@ -18,8 +18,17 @@
 // reported before and after, every session row an operation reported opened or closed is looked for
 // afterwards (a missing one is lost), and the node is started again.
 //
+// With --room-view=MS a staff station's room view runs beside them, as the staff stations' account: one
+// refresh every MS milliseconds, its space and the whole network in turn, each timed with the lines it
+// makes (fonction/room_queries.h, room/room_rules.h), its statements and connections counted. The
+// stations are then spread over --spaces=K spaces of two rooms each, with --history=R closed session
+// rows of the last two months before the run; --room-index=no drops the index the view's
+// statement uses, to measure it without.
+//
 // Flags: --stations=N --seconds=S (measured) --warmup=W --link=clear|tls --report=FILE (appends one row
-// to the scale table) --cluster-report=FILE --label=TEXT (one row to the cluster table) --kill-node-at=K.
+// to the scale table) --cluster-report=FILE --label=TEXT (one row to the cluster table) --kill-node-at=K
+// --spaces=K --history=R --room-view=MS --room-index=no --room-report=FILE (one row to the room
+// view's table, under --label).
 #include "bench/support/bench_database.h"
 #include "bench/support/bench_platform.h"
 #include "bench/support/bench_report.h"
@@ -29,8 +38,11 @@
 #include "fonction/session_queries.h"
 #include "fonction/station_queries.h"
 #include "fonction/text.h"
+#include "room/room_rules.h"
 
 #include <mysql.h>
+
+#include <QString>
 
 #include <algorithm>
 #include <chrono>
@@ -222,6 +234,54 @@ void run_station(Station& s) {
     mysql_thread_end();
 }
 
+// The staff station's room view: one refresh every `interval_s`, its space and the network in turn.
+struct RoomView {
+    int id_computer = 0;
+    double interval_s = 2;
+    std::size_t space_lines = 0;
+    std::size_t network_lines = 0;
+    std::vector<float> space_ms;
+    std::vector<float> network_ms;
+    std::uint64_t statements = 0;
+    std::uint64_t connections = 0;
+    int errors = 0;
+};
+
+void run_room_view(RoomView& v) {
+    mysql_thread_init();
+    const ServerAccess access = ServerAccess::from_environment();
+    client_hooks::sign_in_thread_as(access.staff_user, access.staff_password);
+    DbLink link;
+    link.keep_open = true;
+    std::vector<RoomComputer> computers;
+    // Opened before the measure, as a view that is already open: its link is made.
+    read_room_computers(link, v.id_computer, false, computers);
+    const client_hooks::Counts before = client_hooks::thread_totals();
+    bool network = false;
+    for (Clock::time_point next = measure_from; next < end_time; next = after(next, v.interval_s)) {
+        std::this_thread::sleep_until(next);
+        const Clock::time_point begin = Clock::now();
+        const RoomRead read = read_room_computers(link, v.id_computer, network, computers);
+        const std::vector<StationLine> lines = room_lines(computers, platform().local_time());
+        const Clock::time_point end = Clock::now();
+        (network ? v.network_ms : v.space_ms).push_back(static_cast<float>(ms_between(begin, end)));
+        if (read != RoomRead::Read || lines.size() != (network ? v.network_lines : v.space_lines)) {
+            ++v.errors;
+        }
+        network = !network;
+    }
+    const client_hooks::Counts counts = client_hooks::thread_totals();
+    v.statements = counts.queries - before.queries;
+    v.connections = counts.connects - before.connects;
+    drop_link(link);
+    mysql_thread_end();
+}
+
+void* room_view_thread(void* view) {
+    run_room_view(*static_cast<RoomView*>(view));
+    return nullptr;
+}
+
 void* station_thread(void* station) {
     run_station(*static_cast<Station*>(station));
     return nullptr;
@@ -312,9 +372,48 @@ long long status_value(TestDatabase& db, const std::string& name) {
     return rows.empty() || rows.front().size() < 2 ? 0 : std::stoll(rows.front()[1]);
 }
 
-void prepare(TestDatabase& db, std::vector<Station>& stations) {
+// With more than one space: that many spaces of two rooms each, the rooms' ids in order.
+std::vector<int> make_rooms(TestDatabase& db, int spaces) {
+    std::vector<int> rooms;
+    for (int space = 1; space <= spaces && spaces > 1; ++space) {
+        db.exec("INSERT INTO tab_espace (nom_espace) VALUES ('Espace de charge " + std::to_string(space) +
+                "')");
+        const std::string id = std::to_string(db.insert_id());
+        for (const char* room : {"Salle A", "Salle B"}) {
+            db.exec("INSERT INTO tab_salle (id_espace, nom_salle) VALUES (" + id + ", '" + room + "')");
+            rooms.push_back(static_cast<int>(db.insert_id()));
+        }
+    }
+    return rooms;
+}
+
+// Closed session rows of the stations and their accounts over the last two months (not today).
+void add_history(TestDatabase& db, const std::vector<Station>& stations, int rows) {
+    std::mt19937 rng(4242);
+    std::ostringstream batch;
+    for (int i = 0; i < rows; ++i) {
+        const Station& s = stations[static_cast<std::size_t>(rng() % stations.size())];
+        const int days_ago = 1 + static_cast<int>(rng() % 60);
+        // A date text of that day: the stations compare dates as text.
+        const std::time_t when = std::time(nullptr) - static_cast<std::time_t>(days_ago) * 86400;
+        std::tm parts{};
+        localtime_r(&when, &parts);
+        const std::string date =
+            local_date_text(LocalTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, 0, 0, 0});
+        batch << (batch.tellp() > 0 ? ", " : "INSERT INTO tab_resa VALUES ") << "(NULL, " << s.id_computer
+              << ", " << s.id_user << ", '" << date << "', " << 540 + rng() % 540 << ", " << 5 + rng() % 90
+              << ", '" << date << "', " << 1 + rng() % 2 << ")";
+        if (i % 5000 == 4999 || i == rows - 1) {
+            db.exec(batch.str());
+            batch.str("");
+        }
+    }
+}
+
+void prepare(TestDatabase& db, std::vector<Station>& stations, int spaces) {
     const std::string today = local_date_text(platform().local_time());
     const int n = static_cast<int>(stations.size());
+    const std::vector<int> rooms = make_rooms(db, spaces);
     for (int first = 0; first < n; first += 500) {
         std::ostringstream computers;
         std::ostringstream users;
@@ -331,7 +430,8 @@ void prepare(TestDatabase& db, std::vector<Station>& stations) {
             s.digest = password_digest("mot" + std::to_string(i));
             s.source = "127.0.0." + std::to_string(2 + i % 250);
             const char* sep = i > first ? ", " : "";
-            computers << sep << "('Charge-" << i << "', '" << mac << "', 1, 1)";
+            const int room = rooms.empty() ? 1 : rooms[static_cast<std::size_t>(i) % rooms.size()];
+            computers << sep << "('Charge-" << i << "', '" << mac << "', 1, " << room << ")";
             users << sep << "(" << sql_quoted(s.login) << ", '" << s.digest
                   << "', 1, 600, 'CHARGE', 'Poste')";
         }
@@ -417,14 +517,20 @@ int main(int argc, char** argv) {
     const std::string label = take_flag(argc, argv, "label", "one server");
     const double kill_at = std::stod(take_flag(argc, argv, "kill-node-at", "-1"));
     const std::string link_kind = take_flag(argc, argv, "link", "clear");
+    const int spaces = std::stoi(take_flag(argc, argv, "spaces", "1"));
+    const int history = std::stoi(take_flag(argc, argv, "history", "0"));
+    const int view_ms = std::stoi(take_flag(argc, argv, "room-view", "0"));
+    const bool without_room_index = take_flag(argc, argv, "room-index", "yes") == "no";
+    const std::string room_report = take_flag(argc, argv, "room-report");
     const bool on_cluster = !test_cluster::folder().empty();
     if (argc > 1 || n < 1 || n > 100000 || seconds <= 0 || warmup < 0 || kill_at >= seconds ||
         (kill_at >= 0 && !on_cluster) || (link_kind != "clear" && link_kind != "tls") ||
-        (link_kind == "tls" && server_authority().empty())) {
+        (link_kind == "tls" && server_authority().empty()) || spaces < 1 || history < 0 || view_ms < 0) {
         std::fprintf(stderr,
                      "usage: %s --stations=N --seconds=S --warmup=W [--link=clear|tls, tls with "
                      "KALIMO_TEST_DB_AUTHORITY] [--report=FILE] [--cluster-report=FILE --label=TEXT] "
-                     "[--kill-node-at=K, on a cluster, K < S]\n",
+                     "[--kill-node-at=K, on a cluster, K < S] [--spaces=K] [--history=R] [--room-view=MS] "
+                     "[--room-index=no] [--room-report=FILE]\n",
                      argv[0]);
         return 2;
     }
@@ -448,7 +554,21 @@ int main(int argc, char** argv) {
             client_hooks::connect_in_clear(true);
         }
         std::vector<Station> stations(static_cast<std::size_t>(n));
-        prepare(db, stations);
+        prepare(db, stations, spaces);
+        add_history(db, stations, history);
+        if (without_room_index) {
+            db.exec("ALTER TABLE tab_resa DROP INDEX idx_resa_computer_status");
+        }
+        db.exec("ANALYZE TABLE tab_resa, tab_computer");
+        RoomView view;
+        view.id_computer = stations.front().id_computer;
+        view.interval_s = view_ms / 1000.0;
+        view.network_lines = static_cast<std::size_t>(db.count("tab_computer"));
+        view.space_lines = static_cast<std::size_t>(std::stoll(
+            db.scalar("SELECT COUNT(*) FROM tab_computer c JOIN tab_salle s ON s.id_salle=c.id_salle WHERE "
+                      "s.id_espace=(SELECT s2.id_espace FROM tab_computer c2 JOIN tab_salle s2 ON "
+                      "s2.id_salle=c2.id_salle WHERE c2.id_computer=" +
+                      std::to_string(view.id_computer) + ")")));
         const std::string seen = seen_source("127.0.0.7");
         std::printf("a connection bound to 127.0.0.7 reaches the server from %s\n", seen.c_str());
         // A cluster's balancer makes the connections to the nodes itself.
@@ -479,6 +599,13 @@ int main(int argc, char** argv) {
             pthread_t thread;
             if (pthread_create(&thread, &attributes, station_thread, &s) != 0) {
                 throw std::runtime_error("cannot start station thread " + std::to_string(s.index));
+            }
+            threads.push_back(thread);
+        }
+        if (view_ms > 0) {
+            pthread_t thread;
+            if (pthread_create(&thread, &attributes, room_view_thread, &view) != 0) {
+                throw std::runtime_error("cannot start the room view's thread");
             }
             threads.push_back(thread);
         }
@@ -601,6 +728,37 @@ int main(int argc, char** argv) {
             }
             std::printf("  node %s back and synced in %.1f s\n", killed.c_str(),
                         ms_between(rejoin_from, Clock::now()) / 1000);
+        }
+        if (view_ms > 0) {
+            std::printf(
+                "  room view: %zu refreshes of its space (%zu lines), p50 %.2f ms, max %.2f ms; "
+                "%zu of the network (%zu lines), p50 %.2f ms, max %.2f ms; "
+                "%llu statements, %llu connections, %d errors\n",
+                view.space_ms.size(), view.space_lines, percentile(view.space_ms, 0.5),
+                view.space_ms.empty() ? 0.0 : *std::max_element(view.space_ms.begin(), view.space_ms.end()),
+                view.network_ms.size(), view.network_lines, percentile(view.network_ms, 0.5),
+                view.network_ms.empty() ? 0.0
+                                        : *std::max_element(view.network_ms.begin(), view.network_ms.end()),
+                static_cast<unsigned long long>(view.statements),
+                static_cast<unsigned long long>(view.connections), view.errors);
+        }
+        if (!room_report.empty()) {
+            const std::size_t refreshes = view.space_ms.size() + view.network_ms.size();
+            const auto p50_max = [](std::vector<float> times) {
+                return times.empty() ? std::string("")
+                                     : fixed(percentile(times, 0.5), 1) + " / " +
+                                           fixed(*std::max_element(times.begin(), times.end()), 1);
+            };
+            std::ofstream out(room_report, std::ios::app);
+            out << "| " << label << " | " << link_kind << " | " << n << " | " << spaces << " | "
+                << db.count("tab_resa") << " | " << (without_room_index ? "no" : "yes") << " | " << refreshes
+                << " | " << p50_max(view.space_ms) << " | " << p50_max(view.network_ms) << " | "
+                << (refreshes > 0
+                        ? fixed(static_cast<double>(view.statements) / static_cast<double>(refreshes), 2)
+                        : std::string(""))
+                << " | " << (refreshes > 0 ? std::to_string(view.connections) : std::string("")) << " | "
+                << (refreshes > 0 ? std::to_string(view.errors) : std::string("")) << " | " << fixed(p99, 2)
+                << " | " << errors << " |\n";
         }
         if (!cluster_report.empty()) {
             std::ofstream out(cluster_report, std::ios::app);

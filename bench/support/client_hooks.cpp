@@ -22,6 +22,9 @@ std::atomic<std::uint64_t> queries{0};
 std::atomic<std::uint64_t> query_failures{0};
 
 thread_local const char* source_address = nullptr;
+thread_local std::string thread_user;
+thread_local std::string thread_password;
+thread_local client_hooks::Counts thread_counts;
 std::atomic<bool> in_clear{false};
 thread_local client_hooks::ThreadFailures thread_failures;
 thread_local bool keep_stacks = false;
@@ -115,6 +118,11 @@ extern "C" MYSQL* STDCALL mysql_real_connect(MYSQL* mysql, const char* host, con
                                              const char* unix_socket, unsigned long clientflag) {
     static const ConnectFunction real = next_definition<ConnectFunction>("mysql_real_connect");
     ++connects;
+    ++thread_counts.connects;
+    if (!thread_user.empty()) {
+        user = thread_user.c_str();
+        passwd = thread_password.c_str();
+    }
     if (source_address != nullptr && mysql != nullptr) {
         mysql_optionsv(mysql, MYSQL_OPT_BIND, source_address);
     }
@@ -128,6 +136,7 @@ extern "C" MYSQL* STDCALL mysql_real_connect(MYSQL* mysql, const char* host, con
                  (connected == nullptr ? " (failed)" : ""));
     if (connected == nullptr) {
         ++connect_failures;
+        ++thread_counts.connect_failures;
         note_failure(mysql);
     }
     return connected;
@@ -136,6 +145,7 @@ extern "C" MYSQL* STDCALL mysql_real_connect(MYSQL* mysql, const char* host, con
 extern "C" int STDCALL mysql_real_query(MYSQL* mysql, const char* q, unsigned long length) {
     static const QueryFunction real = next_definition<QueryFunction>("mysql_real_query");
     ++queries;
+    ++thread_counts.queries;
     if (before_statement) {
         const std::function<void()> action = std::move(before_statement);
         before_statement = nullptr;
@@ -158,6 +168,7 @@ extern "C" int STDCALL mysql_real_query(MYSQL* mysql, const char* q, unsigned lo
     timer.finish(std::string(q, std::min<unsigned long>(length, 60)) + (status != 0 ? " (failed)" : ""));
     if (status != 0) {
         ++query_failures;
+        ++thread_counts.query_failures;
         note_failure(mysql);
     }
     return status;
@@ -172,6 +183,15 @@ Counts totals() {
     counts.queries = queries.load();
     counts.query_failures = query_failures.load();
     return counts;
+}
+
+Counts thread_totals() {
+    return thread_counts;
+}
+
+void sign_in_thread_as(const std::string& user, const std::string& password) {
+    thread_user = user;
+    thread_password = password;
 }
 
 void bind_thread_to(const char* address) {

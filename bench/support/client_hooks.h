@@ -23,9 +23,15 @@ struct Counts {
 
 // Process-wide totals since start.
 Counts totals();
+// The calling thread's own, since it started.
+Counts thread_totals();
 
 // Source address ("127.0.0.x") for the connections this thread opens from now on; nullptr for none.
 void bind_thread_to(const char* source_address);
+
+// The connections this thread opens from now on sign in as this account instead of the one the database
+// file names (a staff station's beside the stations' in one program); empty: as the file says.
+void sign_in_thread_as(const std::string& user, const std::string& password);
 
 // From now on, the connections of every thread are made in clear (true) even to a server that offers
 // TLS, or as the program asks (false): the same server measured both ways.
