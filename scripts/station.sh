@@ -3,8 +3,9 @@
 # test (tests/package/check). Source it after scripts/lib.sh, do not run it.
 #
 # kalimo_first_adapter_mac            the MAC text of the adapter the station lists first on Linux
-# kalimo_write_station_files DIR DB [MAC]
-#                                     write the two configuration files into DIR (no MAC: no station file)
+# kalimo_write_station_files DIR DB [MAC [USER PASSWORD]]
+#                                     write the two configuration files into DIR (no MAC: no station file;
+#                                     no USER: the stations' account)
 # kalimo_load_demo DB                 (re)create DB from db/schema.sql and db/demo.sql
 # kalimo_x_start DIR W H              start a private Xvfb (its files under DIR), export DISPLAY
 # kalimo_x_stop                       stop it (safe to call twice)
@@ -31,10 +32,12 @@ kalimo_first_adapter_mac() {
 
 # The station's configuration files: CR LF between lines, nothing after the last value. The server
 # is 127.0.0.1 (TCP: the client library takes the private server's port from MYSQL_TCP_PORT), the
-# account the stations' one (kalimo_poste, with only the role kalimo_station).
+# account the stations' one (kalimo_poste, with only the role kalimo_station) unless another is given
+# (a staff station's: kalimo_accueil, with kalimo_staff).
 kalimo_write_station_files() {
-    local dir="${1:?station folder}" db="${2:?database name}" mac="${3:-}"
-    printf '%s\r\n127.0.0.1\r\nkalimo_poste\r\nposte' "$db" >"$dir/Configuration_Base_de_donnee.init"
+    local dir="${1:?station folder}" db="${2:?database name}" mac="${3:-}" user="${4:-kalimo_poste}"
+    local password="${5:-poste}"
+    printf '%s\r\n127.0.0.1\r\n%s\r\n%s' "$db" "$user" "$password" >"$dir/Configuration_Base_de_donnee.init"
     if [ -n "$mac" ]; then
         printf '%s' "$mac" >"$dir/Configuration_Poste_MAC.init"
     else
