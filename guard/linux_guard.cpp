@@ -352,8 +352,15 @@ int main() {
             StationWatch watch;
             char state = 0;
             unsigned long long start_time = 0;
-            if (station.handle.ended() || !read_stat(pid, state, start_time) ||
-                start_time != station.process.start_time || state == 'Z') {
+            const bool gone = station.handle.ended() || !read_stat(pid, state, start_time) ||
+                              start_time != station.process.start_time || state == 'Z';
+            // A program a station started, caught between its fork and its exec, ran the station's
+            // file for a moment: now running another one, it is none of the guard's.
+            if (!gone && !runs_program(pid, station_program)) {
+                log("not a station: no longer watched", station);
+                continue;
+            }
+            if (gone) {
                 watch.seen = StationSeen::Gone;
                 watch.chosen_exit = chosen_exit(pid);
                 watch.desktop_alive = desktop_alive(station);
