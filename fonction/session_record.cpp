@@ -1,7 +1,6 @@
 #include "fonction/session_record.h"
 
 #include "fonction/records.h"
-#include "platform/station_folder.h"
 
 #include <algorithm>
 #include <climits>
@@ -270,37 +269,18 @@ bool valid_session_record(const SessionRecord& record) {
     return true;
 }
 
-RecordRead read_session_record(SessionRecord& out) {
+bool parse_session_record(const std::string& bytes, SessionRecord& out) {
     out = SessionRecord{};
-    std::string bytes;
-    switch (station_folder::read(session_record_file_name, bytes)) {
-    case station_folder::FileRead::Absent:
-        return RecordRead::Absent;
-    case station_folder::FileRead::Unreadable:
-        return RecordRead::Unreadable;
-    case station_folder::FileRead::Read:
-        break;
-    }
     SessionRecord record;
     if (bytes.size() > max_record_bytes || !parse_record(bytes, record)) {
-        return RecordRead::Unreadable;
-    }
-    out = record;
-    return RecordRead::Read;
-}
-
-bool write_session_record(const SessionRecord& record) {
-    if (!valid_session_record(record)) {
         return false;
     }
-    if (record.empty()) {
-        return station_folder::remove(session_record_file_name);
-    }
-    return station_folder::write(session_record_file_name, record_text(record));
+    out = record;
+    return true;
 }
 
-void remove_session_record() {
-    station_folder::remove(session_record_file_name);
+std::string session_record_text(const SessionRecord& record) {
+    return record_text(record);
 }
 
 int lived_minutes(const LocalTime& opened, const LocalTime& last_alive) {

@@ -30,6 +30,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 #include <vector>
 
 extern const char* const session_record_file_name; // "Session_en_cours.init"
@@ -81,6 +82,11 @@ RecordRead read_session_record(SessionRecord& out);
 bool write_session_record(const SessionRecord& record);
 
 void remove_session_record();
+
+// The record's whole text, checked as read_session_record checks the file, and the text it writes.
+// The Linux guard reads the file itself, as root, and uses these alone.
+bool parse_session_record(const std::string& bytes, SessionRecord& out);
+std::string session_record_text(const SessionRecord& record);
 
 // True when every field is in the range the reader accepts.
 bool valid_session_record(const SessionRecord& record);

@@ -8,11 +8,20 @@
 // What the kernel no longer shows (a station's login session, one that ended while no guard ran)
 // is kept in a root-only file under /run, so that a restart or an upgrade of the guard takes the
 // running stations back into its watch.
+// When a session ends it resets the desktop's account (guard/linux_reset.h): asked by the station
+// through its folder, or by itself before it starts again a station ended during a session. It says
+// it runs in /run/kalimo-guard.pid, which the stations read.
+//
+//   kalimo-guard                    the supervisor, from its system unit
+//   kalimo-guard --reference NAME   takes the home of the account NAME as its reference copy
+#include "fonction/session_record.h"
 #include "guard/guard_rules.h"
-#include "platform/station_folder.h"
 #include "guard/linux_guard_system.h"
+#include "guard/linux_reset.h"
+#include "platform/station_folder.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +32,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +44,10 @@ constexpr const char* station_folder_path = KALIMO_STATION_FOLDER;
 constexpr const char* state_folder = "/run/kalimo-guard";
 constexpr const char* state_file = "/run/kalimo-guard/stations";
 constexpr const char* state_header = "kalimo-guard stations 1";
+constexpr const char* pid_file = "/run/kalimo-guard.pid";
+// The station waits 15 s from its request: the answer comes before, whatever the reset met.
+constexpr auto reset_bound = std::chrono::seconds(12);
+constexpr std::size_t most_request_bytes = 256;
 constexpr std::size_t most_state_bytes = 16 * 1024 * 1024;
 constexpr auto poll_interval = std::chrono::milliseconds(200);
 
@@ -250,11 +264,209 @@ void write_state(const std::string& text) {
     }
 }
 
+// --- The desktop's reset.
+
+// The station folder, when it is root's and its group's alone; `group` is that group (kalimo).
+int open_station_folder(gid_t& group) {
+    const int folder = open(station_folder_path, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat seen {};
+    if (folder >= 0 && (fstat(folder, &seen) != 0 || seen.st_uid != 0 || (seen.st_mode & 07) != 0)) {
+        close(folder);
+        return -1;
+    }
+    group = seen.st_gid;
+    return folder;
+}
+
+// A file of the station folder as only the station's group and root can have written it: a plain
+// file of the group, within `limit`. Absent or anything else: false.
+bool read_folder_file(const char* name, std::size_t limit, std::string& bytes) {
+    gid_t group = 0;
+    const int folder = open_station_folder(group);
+    if (folder < 0) {
+        return false;
+    }
+    const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    close(folder);
+    struct stat file {};
+    bool read_whole = false;
+    if (fd >= 0 && fstat(fd, &file) == 0 && S_ISREG(file.st_mode) && file.st_gid == group &&
+        static_cast<std::size_t>(file.st_size) <= limit) {
+        bytes.assign(static_cast<std::size_t>(file.st_size), '\0');
+        read_whole = read(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    if (fd >= 0) {
+        close(fd);
+    }
+    return read_whole;
+}
+
+// The session a station left open, from its record; false when none is.
+bool open_session(ProcessClock& opened) {
+    std::string bytes;
+    SessionRecord record;
+    if (!read_folder_file(session_record_file_name, 64 * 1024, bytes) ||
+        !parse_session_record(bytes, record) || !record.open) {
+        return false;
+    }
+    opened = record.open->opened_clock;
+    return true;
+}
+
+// The answer, root's and the group's, written whole and renamed; the request goes first, so that a
+// new one is never taken for it.
+void answer(pid_t station, bool done) {
+    gid_t group = 0;
+    const int folder = open_station_folder(group);
+    if (folder < 0) {
+        return;
+    }
+    unlinkat(folder, station_folder::reset_request_file, 0);
+    const std::string text = std::to_string(station) + (done ? " ok" : " failed") + "\r\n";
+    const std::string temporary = std::string(station_folder::reset_answer_file) + ".guard";
+    unlinkat(folder, temporary.c_str(), 0);
+    const int fd =
+        openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+        const bool written = fchown(fd, 0, group) == 0 && fchmod(fd, 0660) == 0 &&
+                             write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        if (close(fd) == 0 && written) {
+            renameat(folder, temporary.c_str(), folder, station_folder::reset_answer_file);
+        } else {
+            unlinkat(folder, temporary.c_str(), 0);
+        }
+    }
+    close(folder);
+}
+
+// Resets the account that runs `station` from the opening; `asking` is the running station that
+// asked (0 when it is gone).
+bool reset_desktop(const Watched& station, const ProcessClock& opened, pid_t asking) {
+    ResetAccount account;
+    std::string why;
+    if (!find_account(station.who.uid, station.who.environment, account, why)) {
+        log("the desktop is not reset: " + why, station);
+        return false;
+    }
+    const ResetOpening opening{opened.ms, opened.boot, asking, station_program};
+    const auto began = ResetClock::now();
+    ResetReport report;
+    const bool done = reset_account(account, opening, began + reset_bound, report);
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(ResetClock::now() - began);
+    log(std::string(done ? "desktop reset" : "desktop reset FAILED") + " in " + std::to_string(took.count()) +
+            " ms: " + report.text(),
+        station);
+    return done;
+}
+
+// A station's request, taken from the folder and answered.
+void answer_request(std::map<pid_t, Watched>& watched) {
+    std::string text;
+    if (!read_folder_file(station_folder::reset_request_file, most_request_bytes, text)) {
+        return; // none, or not one the station's group wrote: left for the station to write again
+    }
+    pid_t pid = 0;
+    ProcessClock opened;
+    if (!parse_reset_request(text, pid, opened.ms, opened.boot)) {
+        gid_t group = 0;
+        const int folder = open_station_folder(group);
+        if (folder >= 0) {
+            unlinkat(folder, station_folder::reset_request_file, 0);
+            close(folder);
+        }
+        std::fprintf(stderr, "kalimo-guard: a reset request that is not one: removed\n");
+        return;
+    }
+    const auto station = watched.find(pid);
+    if (station == watched.end()) {
+        std::fprintf(stderr, "kalimo-guard: a reset request from process %ld, which is no station: failed\n",
+                     static_cast<long>(pid));
+        answer(pid, false);
+        return;
+    }
+    // A station that died since it asked is no longer spared; its reset is still done.
+    const bool running = !station->second.handle.ended();
+    answer(pid, reset_desktop(station->second, opened, running ? pid : 0));
+}
+
+// The first time the guard watches an account's station with no session open, the account's home
+// becomes its reference copy when it has none.
+void take_first_reference(const Watched& station, std::set<uid_t>& tried) {
+    ProcessClock opened;
+    if (!tried.insert(station.who.uid).second || open_session(opened) ||
+        access((std::string(station_folder_path) + "/" + station_folder::reset_request_file).c_str(), F_OK) ==
+            0) {
+        return;
+    }
+    ResetAccount account;
+    std::string why;
+    if (!find_account(station.who.uid, station.who.environment, account, why)) {
+        log("no reference copy of the home: " + why, station);
+        return;
+    }
+    if (has_reference(account)) {
+        return;
+    }
+    int copied = 0;
+    int left_out = 0;
+    if (take_reference(account, ResetClock::now() + reset_bound, copied, left_out, why)) {
+        log("the home " + account.home + " taken as its reference copy " + account.reference + " (" +
+                std::to_string(copied) + " entries, " + std::to_string(left_out) + " left out)",
+            station);
+    } else {
+        log("no reference copy of the home taken: " + why, station);
+    }
+}
+
+// The guard says it runs, for the stations: root's file in /run, written whole and renamed.
+void write_pid_file() {
+    const std::string temporary = std::string(pid_file) + ".new";
+    const std::string text = std::to_string(getpid()) + "\n";
+    unlink(temporary.c_str());
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return;
+    }
+    const bool written =
+        fchmod(fd, 0644) == 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) == 0 && written) {
+        std::rename(temporary.c_str(), pid_file);
+    }
+}
+
+// kalimo-guard --reference NAME: the account's home as it is now becomes its reference copy. The
+// kept files are completed from a running station of the account's, when there is one.
+int take_reference_command(const std::string& name) {
+    std::vector<std::string> environment;
+    const passwd* entry = getpwnam(name.c_str());
+    for (pid_t pid : running_pids()) {
+        Identity who;
+        if (entry != nullptr && runs_program(pid, station_program) && read_identity(pid, who) &&
+            who.uid == entry->pw_uid && !who.keeps_group) {
+            environment = who.environment;
+            break;
+        }
+    }
+    ResetAccount account;
+    std::string why;
+    int copied = 0;
+    int left_out = 0;
+    if (!find_account(name, environment, account, why) ||
+        !take_reference(account, ResetClock::now() + std::chrono::hours(1), copied, left_out, why)) {
+        std::fprintf(stderr, "kalimo-guard: no reference copy of %s's home: %s\n", name.c_str(), why.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "kalimo-guard: %s taken as the reference copy %s: %d entries, %d left out\n",
+                 account.home.c_str(), account.reference.c_str(), copied, left_out);
+    return 0;
+}
+
 // --- Watching.
 
 // Stations started meanwhile (by a login's autostart entry), or found at the guard's start, join
 // the watch. What the guard knew of one before its restart is taken back.
-void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& remembered) {
+void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& remembered,
+                   std::set<uid_t>& tried) {
     for (pid_t pid : running_pids()) {
         char state = 0;
         Watched station;
@@ -282,6 +494,7 @@ void find_stations(std::map<pid_t, Watched>& watched, std::map<pid_t, Watched>& 
         log("watching a station, login session " + (station.session.empty() ? "none" : station.session) +
                 ", X server " + std::to_string(station.x_server.pid),
             station);
+        take_first_reference(station, tried);
         watched.emplace(pid, std::move(station));
     }
 }
@@ -309,10 +522,17 @@ void start_again(std::map<pid_t, Watched>& next, Watched& gone, std::int64_t now
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     if (geteuid() != 0) {
         std::fprintf(stderr, "kalimo-guard: runs as root, from its system unit\n");
         return 1;
+    }
+    if (argc == 3 && std::string(argv[1]) == "--reference") {
+        return take_reference_command(argv[2]);
+    }
+    if (argc != 1) {
+        std::fprintf(stderr, "usage: kalimo-guard [--reference ACCOUNT]\n");
+        return 2;
     }
     struct sigaction stop {};
     stop.sa_handler = on_stop_signal;
@@ -331,7 +551,8 @@ int main() {
     }
     std::map<pid_t, Watched> remembered = keep_state ? read_state() : std::map<pid_t, Watched>{};
     std::map<pid_t, Watched> watched;
-    find_stations(watched, remembered);
+    std::set<uid_t> tried_reference;
+    find_stations(watched, remembered, tried_reference);
     // Stations that ended while no guard ran are judged as if they had just ended.
     for (auto& [pid, station] : remembered) {
         if (watched.count(pid) == 0 && !alive(station.process)) {
@@ -341,19 +562,28 @@ int main() {
     }
     remembered.clear();
     std::string saved;
+    write_pid_file();
 
     while (stopping == 0) {
         while (waitpid(-1, nullptr, WNOHANG) > 0) {
         }
-        find_stations(watched, remembered);
+        find_stations(watched, remembered, tried_reference);
+        answer_request(watched);
         const std::int64_t now = now_ms();
         std::map<pid_t, Watched> next;
         for (auto& [pid, station] : watched) {
             StationWatch watch;
             char state = 0;
             unsigned long long start_time = 0;
-            if (station.handle.ended() || !read_stat(pid, state, start_time) ||
-                start_time != station.process.start_time || state == 'Z') {
+            const bool gone = station.handle.ended() || !read_stat(pid, state, start_time) ||
+                              start_time != station.process.start_time || state == 'Z';
+            // A program a station started, caught between its fork and its exec, ran the station's
+            // file for a moment: now running another one, it is none of the guard's.
+            if (!gone && !runs_program(pid, station_program)) {
+                log("not a station: no longer watched", station);
+                continue;
+            }
+            if (gone) {
                 watch.seen = StationSeen::Gone;
                 watch.chosen_exit = chosen_exit(pid);
                 watch.desktop_alive = desktop_alive(station);
@@ -379,9 +609,17 @@ int main() {
                 station.handle.kill();
                 next.emplace(pid, std::move(station));
                 break;
-            case GuardStep::Start:
-                start_again(next, station, now);
+            case GuardStep::Start: {
+                // Ended during a session: the session ends here, with its desktop reset, so that
+                // a visitor's program that ends the station ends with it.
+                ProcessClock opened;
+                if (open_session(opened) && !opened.none()) {
+                    log("station ended during a session", station);
+                    reset_desktop(station, opened, 0);
+                }
+                start_again(next, station, now_ms());
                 break;
+            }
             case GuardStep::Forget:
                 log(watch.chosen_exit ? "station quit by staff"
                                       : "the desktop session ended: station not started again",
@@ -399,5 +637,6 @@ int main() {
         }
         std::this_thread::sleep_for(poll_interval);
     }
+    unlink(pid_file);
     return 0;
 }

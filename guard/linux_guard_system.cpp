@@ -412,8 +412,12 @@ bool ProcessHandle::ended() const {
 }
 
 void ProcessHandle::kill() const {
+    signal(SIGKILL);
+}
+
+void ProcessHandle::signal(int number) const {
     if (fd_ >= 0) {
-        syscall(SYS_pidfd_send_signal, fd_, SIGKILL, nullptr, 0);
+        syscall(SYS_pidfd_send_signal, fd_, number, nullptr, 0);
     }
 }
 

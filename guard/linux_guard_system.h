@@ -71,6 +71,7 @@ class ProcessHandle {
     // The process has ended; true of an invalid handle.
     bool ended() const;
     void kill() const;
+    void signal(int number) const;
 
   private:
     int fd_ = -1;

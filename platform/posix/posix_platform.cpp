@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <dirent.h>
+#include <fcntl.h>
 #include <fstream>
 #include <netdb.h>
 #include <sstream>
@@ -114,14 +115,28 @@ bool system_tray_selection_owned() {
     return owned;
 }
 
-// Starts a program detached from the station, so that it survives the station's own exit.
+// Starts a program detached from the station, so that it survives the station's own exit. The
+// middle process waits for the program's exec: until then the last child runs the station's file, and
+// orphaned it would look like a station to the guard, which takes only a station's child for none.
 void spawn_detached(const char* program, const char* const* args) {
     const pid_t child = fork();
     if (child == 0) {
         setsid();
+        int started[2] = {-1, -1};
+        const bool piped = pipe2(started, O_CLOEXEC) == 0;
         // A setgid station's group stays with the station: the desktop shell is the visitor's.
-        if (fork() == 0 && drop_station_rights()) {
-            execv(program, const_cast<char* const*>(args));
+        const pid_t last = fork();
+        if (last == 0) {
+            if (drop_station_rights()) {
+                execv(program, const_cast<char* const*>(args));
+            }
+            _exit(127);
+        }
+        if (piped) {
+            close(started[1]);
+            char none = 0;
+            while (last > 0 && read(started[0], &none, 1) < 0 && errno == EINTR) {
+            }
         }
         _exit(0);
     }

@@ -54,7 +54,8 @@ bool drop_station_rights() {
     if (!give_up_station_group()) {
         return false;
     }
-    // The database connection and the station's files stay the station's.
-    close_range(3, ~0U, 0);
+    // The database connection and the station's files stay the station's. They close at the exec,
+    // not before: one of them may tell the parent that the exec happened.
+    close_range(3, ~0U, CLOSE_RANGE_CLOEXEC);
     return true;
 }

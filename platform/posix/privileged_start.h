@@ -25,7 +25,7 @@ bool enter_station_folder(const char* folder);
 // process must then not go on.
 bool give_up_station_group();
 
-// In a child about to run another program: gives up the station's group for good and closes every
-// descriptor above the standard three. False when the group could not be given up; the child must then
-// not run the program.
+// In a child about to run another program: gives up the station's group for good and has every
+// descriptor above the standard three closed when the program starts. False when the group could not
+// be given up; the child must then not run the program.
 bool drop_station_rights();
