@@ -362,6 +362,10 @@ TEST_F(PrivateServerTest, AKeptLinkWhoseConnectionDiedIsOpenedAnewAndSendsEachSt
     const int computer = add_room();
     DbLink link;
     link.keep_open = true;
+    struct Drop {
+        DbLink& link;
+        ~Drop() { drop_link(link); }
+    } drop{link};
     int id = 0;
     open_session_row(link, computer, 1, 90, id);
     ASSERT_GT(id, 0);

@@ -77,6 +77,9 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
     add_user("mdurand", "soleil", 1, 2000);
     QDateTime clock(QDate(2026, 12, 9), QTime(10, 30, 0));
     set_clock(clock);
+    // The station keeps its two links (the window's and the timers') open across operations, and
+    // never more than those.
+    const long long connections = server->connections_settled(1) + 2;
     start();
     sign_in(QStringLiteral("mdurand"), QStringLiteral("soleil"));
     ASSERT_TRUE(messages.empty());
@@ -85,7 +88,6 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
     window->Timer1.blockSignals(true);
     window->Timer3.blockSignals(true);
 
-    const long long connections = server->connections_settled(1);
     const long long selects = server->status("Com_select");
     const long long own_selects = server->own_selects();
     const long long updates = server->status("Com_update");
@@ -111,7 +113,7 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
             }
             EXPECT_LE(resident - first_resident, resident_growth_allowed_kb) << "resident memory stays flat";
             EXPECT_LE(descriptors, first_descriptors) << "no descriptor is left open";
-            EXPECT_EQ(server->connections_settled(connections), connections) << "no connection is left open";
+            EXPECT_LE(server->connections_settled(connections), connections) << "no connection is left open";
             ASSERT_TRUE(window->Timer1.isActive());
             ASSERT_TRUE(errors.empty());
         }
@@ -140,5 +142,5 @@ TEST_F(Soak, HundredThousandTicksAndTheirHeartbeatsLeaveNothingBehind) {
     window->sessions().Compteur_Bouton_deconnexionClick();
     EXPECT_EQ(db->rows("SELECT duree_resa, status_resa FROM tab_resa"),
               (std::vector<std::vector<std::string>>{{std::to_string(ticks / 60), "1"}}));
-    EXPECT_EQ(server->connections_settled(connections), connections);
+    EXPECT_LE(server->connections_settled(connections), connections);
 }
