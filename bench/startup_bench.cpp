@@ -280,7 +280,8 @@ std::string markdown(const CollectingReporter& reporter, const Idle& idle, long 
                 << fixed((station->seconds - text->seconds) * 1e3, 1) << " ms more.";
         }
         if (connections_to_frame >= 0) {
-            out << " It opened " << connections_to_frame << " database connections before its first frame.";
+            out << " It opened " << connections_to_frame << " database connection"
+                << (connections_to_frame == 1 ? "" : "s") << " before its first frame.";
         }
         out << "\n";
     }
@@ -288,8 +289,8 @@ std::string markdown(const CollectingReporter& reporter, const Idle& idle, long 
         out << "\nIdle on " << station_screen << " for " << fixed(idle.seconds, 0) << " s: **"
             << fixed(idle.cpu_percent, 2)
             << " % of one core** (target < 1 %: " << (idle.cpu_percent < 1.0 ? "met" : "**missed**")
-            << "), its link to the server " << link_kind << "; " << idle.beats
-            << " new server connections in that time (the heartbeat every 5 s, on the worker's kept "
+            << "), its link to the server " << link_kind << "; " << idle.beats << " new server connection"
+            << (idle.beats == 1 ? "" : "s") << " in that time (the heartbeat every 5 s, on the worker's kept "
                "connection).\n";
     } else if (!idle.why.empty()) {
         out << "\nIdle measurement failed: " << idle.why << "\n";
