@@ -290,7 +290,8 @@ std::string markdown(const CollectingReporter& reporter, const Idle& idle, long 
             << fixed(idle.cpu_percent, 2)
             << " % of one core** (target < 1 %: " << (idle.cpu_percent < 1.0 ? "met" : "**missed**")
             << "), its link to the server " << link_kind << "; " << idle.beats << " new server connection"
-            << (idle.beats == 1 ? "" : "s") << " in that time (the heartbeat every 5 s, on the worker's kept "
+            << (idle.beats == 1 ? "" : "s")
+            << " in that time (the heartbeat every 5 s, on the worker's kept "
                "connection).\n";
     } else if (!idle.why.empty()) {
         out << "\nIdle measurement failed: " << idle.why << "\n";

@@ -31,8 +31,12 @@ class SessionSettlement : public ::testing::Test {
         return db->rows("SELECT id_resa, duree_resa, status_resa FROM tab_resa ORDER BY id_resa");
     }
     static OpenSession open_session(int id_resa, int id_user, int closing_status) {
-        return OpenSession{id_resa, id_user, closing_status, LocalTime{2026, 3, 7, 10, 0, 0},
-                           LocalTime{2026, 3, 7, 10, 42, 30}, ProcessClock{}};
+        return OpenSession{id_resa,
+                           id_user,
+                           closing_status,
+                           LocalTime{2026, 3, 7, 10, 0, 0},
+                           LocalTime{2026, 3, 7, 10, 42, 30},
+                           ProcessClock{}};
     }
     static std::vector<int> ids_of(const std::vector<PendingClose>& closes) {
         std::vector<int> ids;
