@@ -356,6 +356,24 @@ bool change_account(DbLink& link, int id_user, const AccountChange& change) {
 bool read_welcome_messages(DbLink& link, int id_computer, WelcomeMessages& messages) {
     LinkScope scope(link);
     WelcomeMessages read;
+    // The first column of the composed statement's first row into `into`, `found` set when there is
+    // one; false when the statement failed.
+    const auto first_text = [&link](std::string& into, bool* found) {
+        switch (first_row(link, true)) {
+        case FirstRow::Present:
+            into = column(link, 0);
+            if (found != nullptr) {
+                *found = true;
+            }
+            break;
+        case FirstRow::Absent:
+            break;
+        case FirstRow::Failed:
+            return false;
+        }
+        free_result(link);
+        return true;
+    };
     // The station's own statement, newest first, for the network and for the space.
     const char* const newest =
         "SELECT `corp_message` FROM `tab_message_kalimo` WHERE `espace_message`='%s' AND "
@@ -364,47 +382,14 @@ bool read_welcome_messages(DbLink& link, int id_computer, WelcomeMessages& messa
             link,
             "SELECT s.`id_espace` FROM `tab_computer` c JOIN `tab_salle` s ON s.`id_salle` = c.`id_salle` "
             "WHERE c.`id_computer`='%d'",
-            {id_computer})) {
+            {id_computer}) ||
+        !first_text(read.space_id, nullptr) || !compose(link, newest, {"0"}) ||
+        !first_text(read.network, &read.network_shown)) {
         return false;
     }
-    switch (first_row(link, true)) {
-    case FirstRow::Present:
-        read.space_id = column(link, 0);
-        break;
-    case FirstRow::Absent:
-        break;
-    case FirstRow::Failed:
+    if (!read.space_id.empty() &&
+        (!compose(link, newest, {read.space_id}) || !first_text(read.space, &read.space_shown))) {
         return false;
-    }
-    free_result(link);
-    if (!compose(link, newest, {"0"})) {
-        return false;
-    }
-    switch (first_row(link, true)) {
-    case FirstRow::Present:
-        read.network = column(link, 0);
-        read.network_shown = true;
-        break;
-    case FirstRow::Absent:
-        break;
-    case FirstRow::Failed:
-        return false;
-    }
-    free_result(link);
-    if (!read.space_id.empty()) {
-        if (!compose(link, newest, {read.space_id})) {
-            return false;
-        }
-        switch (first_row(link, true)) {
-        case FirstRow::Present:
-            read.space = column(link, 0);
-            read.space_shown = true;
-            break;
-        case FirstRow::Absent:
-            break;
-        case FirstRow::Failed:
-            return false;
-        }
     }
     messages = read;
     return true;
