@@ -6,6 +6,8 @@ GuardStep next_step(const StationWatch& watch) {
         return GuardStep::Watch;
     case StationSeen::Stopped:
         return watch.stopped_ms >= stopped_grace_ms ? GuardStep::End : GuardStep::Watch;
+    case StationSeen::Elsewhere:
+        return GuardStep::Forget;
     case StationSeen::Gone:
         if (watch.chosen_exit || !watch.desktop_alive) {
             return GuardStep::Forget;

@@ -9,13 +9,17 @@ enum class StationSeen {
     Running, // running and scheduled
     Stopped, // stopped (a signal, a debugger, a frozen control group) or suspended
     Gone,    // the process has ended, however
+    // Runs another program's file now: a station's child, found between its fork and its exec,
+    // that was never a station. A station that is ending (its file no longer shown, its end not
+    // yet told) is still Running: it is Gone at the next look.
+    Elsewhere,
 };
 
 enum class GuardStep {
     Watch,  // nothing to do yet (a gone station may be waiting for its next start)
     End,    // end the stopped station; it is started again once it is gone
     Start,  // start the station again, as the same account in the same desktop session
-    Forget, // stop watching it: staff quit, or the desktop session ended
+    Forget, // stop watching it: staff quit, the desktop session ended, or it was never a station
 };
 
 struct StationWatch {

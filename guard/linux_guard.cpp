@@ -506,6 +506,7 @@ void start_again(std::map<pid_t, Watched>& next, Watched& gone, std::int64_t now
     char state = 0;
     if (again.process.pid == 0 || !read_stat(again.process.pid, state, again.process.start_time)) {
         gone.last_start = now; // tried again after the spacing
+        log("station ended: not started again, tried again shortly", gone);
         const pid_t pid = gone.process.pid;
         next.emplace(pid, std::move(gone));
         return;
@@ -577,16 +578,12 @@ int main(int argc, char** argv) {
             unsigned long long start_time = 0;
             const bool gone = station.handle.ended() || !read_stat(pid, state, start_time) ||
                               start_time != station.process.start_time || state == 'Z';
-            // A program a station started, caught between its fork and its exec, ran the station's
-            // file for a moment: now running another one, it is none of the guard's.
-            if (!gone && !runs_program(pid, station_program)) {
-                log("not a station: no longer watched", station);
-                continue;
-            }
             if (gone) {
                 watch.seen = StationSeen::Gone;
                 watch.chosen_exit = chosen_exit(pid);
                 watch.desktop_alive = desktop_alive(station);
+            } else if (runs_another_program(pid, station_program)) {
+                watch.seen = StationSeen::Elsewhere;
             } else if (state == 'T' || state == 't' || !frozen_in(pid).empty()) {
                 watch.seen = StationSeen::Stopped;
                 if (station.stopped_since < 0) {
@@ -621,8 +618,9 @@ int main(int argc, char** argv) {
                 break;
             }
             case GuardStep::Forget:
-                log(watch.chosen_exit ? "station quit by staff"
-                                      : "the desktop session ended: station not started again",
+                log(watch.seen == StationSeen::Elsewhere ? "not a station: no longer watched"
+                    : watch.chosen_exit                  ? "station quit by staff"
+                                        : "the desktop session ended: station not started again",
                     station);
                 break;
             }

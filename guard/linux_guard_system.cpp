@@ -232,6 +232,11 @@ bool runs_program(pid_t pid, const std::string& program) {
     return target == program || target == program + " (deleted)";
 }
 
+bool runs_another_program(pid_t pid, const std::string& program) {
+    const std::string target = read_link(proc_path(pid, "exe"));
+    return !target.empty() && target != program && target != program + " (deleted)";
+}
+
 bool alive(const ProcessMark& process) {
     char state = 0;
     unsigned long long start_time = 0;

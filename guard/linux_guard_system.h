@@ -19,6 +19,9 @@ bool read_stat(pid_t pid, char& state, unsigned long long& start_time);
 std::vector<pid_t> running_pids();
 // The process runs `program`, or the file that was `program` before an upgrade replaced it.
 bool runs_program(pid_t pid, const std::string& program);
+// The process is seen running a file that is neither: false while its file cannot be read (a
+// process that is ending no longer shows one).
+bool runs_another_program(pid_t pid, const std::string& program);
 // The same process is still there, and not a zombie.
 bool alive(const ProcessMark& process);
 

@@ -1,6 +1,7 @@
 // The real Linux side of the platform seam. Power commands are only ever mapped here, never run.
 #include "app/lockdown.h"
 #include "guard/guard_rules.h"
+#include "guard/linux_guard_system.h"
 #include "guard/reset_rules.h"
 #include "platform/locked_keys.h"
 #include "platform/platform.h"
@@ -258,6 +259,24 @@ TEST(PosixPlatform, TheSnapshotNamesProcessesByTheirExecutableFile) {
     EXPECT_FALSE(system->end_process(0x7ffffff0u)) << "no such process";
 }
 
+// The guard lets a watched process go as "another program" only while that program's file shows: a
+// station killed a moment ago shows none before its end is told, and must not be forgotten then.
+TEST(PosixPlatform, AProcessRunsAnotherProgramOnlyWhileItsFileShows) {
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    EXPECT_FALSE(runs_another_program(getpid(), self)) << "its own file";
+    EXPECT_TRUE(runs_another_program(getpid(), "/usr/bin/kalimo")) << "another file";
+    const pid_t ended = fork();
+    if (ended == 0) {
+        _exit(0);
+    }
+    ASSERT_GT(ended, 0);
+    siginfo_t info{};
+    ASSERT_EQ(waitid(P_PID, static_cast<id_t>(ended), &info, WEXITED | WNOWAIT), 0); // left a zombie
+    EXPECT_FALSE(runs_another_program(ended, "/usr/bin/kalimo")) << "ended, its end not yet collected";
+    waitpid(ended, nullptr, 0);
+    EXPECT_FALSE(runs_another_program(ended, "/usr/bin/kalimo")) << "gone";
+}
+
 TEST(PosixPlatform, AdaptersHostAndClockAreRead) {
     auto system = make_system_platform();
     for (const HardwareAddress& mac : system->adapter_addresses()) {
@@ -489,6 +508,8 @@ TEST(GuardRules, WhatTheGuardDoesAboutAStationItWatches) {
         {StationSeen::Gone, 0, true, true, 0, GuardStep::Forget, "staff's quit right after a start"},
         {StationSeen::Gone, 0, false, false, never, GuardStep::Forget, "the desktop session ended"},
         {StationSeen::Gone, 0, false, false, 0, GuardStep::Forget, "the desktop ended while waiting"},
+        {StationSeen::Elsewhere, 0, false, true, 0, GuardStep::Forget,
+         "a station's child, now another program"},
     };
     for (const Case& c : cases) {
         StationWatch watch;
