@@ -226,15 +226,22 @@ std::vector<pid_t> running_pids() {
     return pids;
 }
 
+namespace {
+
 // Only root writes the program's folder, so only an upgrade leaves this "(deleted)" target.
-bool runs_program(pid_t pid, const std::string& program) {
-    const std::string target = read_link(proc_path(pid, "exe"));
+bool names_program(const std::string& target, const std::string& program) {
     return target == program || target == program + " (deleted)";
+}
+
+} // namespace
+
+bool runs_program(pid_t pid, const std::string& program) {
+    return names_program(read_link(proc_path(pid, "exe")), program);
 }
 
 bool runs_another_program(pid_t pid, const std::string& program) {
     const std::string target = read_link(proc_path(pid, "exe"));
-    return !target.empty() && target != program && target != program + " (deleted)";
+    return !target.empty() && !names_program(target, program);
 }
 
 bool alive(const ProcessMark& process) {
